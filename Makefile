@@ -1,0 +1,47 @@
+# Sorvane: `make` builds both flavours, `make test` installs what is missing
+# and runs every test layer, `make demo` runs the demo.
+BUILD   ?= build
+JOBS    ?= 2
+NATIVE  := $(BUILD)/native
+ASAN    := $(BUILD)/asan
+WIN32   := $(BUILD)/win32
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: all native win32 asan deps test test-unit test-asan test-wine demo clean
+
+all: native win32
+
+deps:
+	@scripts/install-deps
+
+native:
+	@cmake -S . -B $(NATIVE) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(NATIVE) -j$(JOBS)
+
+asan:
+	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DSORVANE_SANITIZE=ON >/dev/null
+	@cmake --build $(ASAN) -j$(JOBS)
+
+win32:
+	@cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(WIN32) -j$(JOBS)
+
+test: deps
+	@$(MAKE) --no-print-directory test-unit test-asan test-wine
+
+test-unit: native
+	@cd $(NATIVE) && ctest --output-on-failure
+
+test-asan: asan
+	@cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure
+
+test-wine: win32
+	@if [ -x scripts/run-wine-tests ] && [ -f $(WIN32)/tests/wine/sorvane_wine_tests.exe ]; then \
+	  scripts/run-wine-tests $(WIN32)/tests/wine/sorvane_wine_tests.exe; \
+	else echo "wine layer: not built"; exit 1; fi
+
+demo: deps native
+	@scripts/demo
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,26 @@
+// Results lines and the path display: the one place where text for the main
+// dialog is formatted and the two requests are sent.
+#include "engine/report.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/shared_state.h"
+
+void EmitResultLine(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(LogLine, sizeof LogLine, format, args);
+  va_end(args);
+  if (MainWindow) SendMessageA(MainWindow, AddLineMessage, 0, 0);
+}
+
+void ShowStatus(const char* text) {
+  snprintf(StatusText, sizeof StatusText, "%s", text);
+  RefreshStatus();
+}
+
+void RefreshStatus() {
+  if (MainWindow) SendMessageA(MainWindow, RefreshStatusMessage, 0, 0);
+}

@@ -1,0 +1,120 @@
+// Parsing of sorvane-offline's arguments.
+#include "tools/sorvane-offline/options.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstring>
+
+#include "platform/system.h"
+
+const char* const OfflineUsage =
+    "usage: sorvane-offline --drive C=DIR [--drive E=DIR[:fixed|cdrom|remote|removable|ramdisk]]...\n"
+    "                       [--answer yes|no|ok|cancel]...\n"
+    "Scans the directories given as drives and acts on what it finds (deletes\n"
+    "infected files). Results lines go to stdout, then the final status.\n";
+
+namespace {
+
+bool ParseDrive(const std::string& text, DriveOption* drive, std::string* error) {
+  if (text.size() < 3 || !std::isalpha(static_cast<unsigned char>(text[0])) || text[1] != '=') {
+    *error = "bad --drive '" + text + "': expected LETTER=DIR";
+    return false;
+  }
+  drive->letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+  drive->dir = text.substr(2);
+  drive->type = DRIVE_FIXED;
+  static const struct {
+    const char* name;
+    unsigned type;
+  } types[] = {{"fixed", DRIVE_FIXED},     {"cdrom", DRIVE_CDROM},
+               {"remote", DRIVE_REMOTE},   {"removable", DRIVE_REMOVABLE},
+               {"ramdisk", DRIVE_RAMDISK}};
+  size_t colon = drive->dir.rfind(':');
+  if (colon != std::string::npos) {
+    std::string suffix = drive->dir.substr(colon + 1);
+    for (const auto& t : types) {
+      if (suffix == t.name) {
+        drive->type = t.type;
+        drive->dir.erase(colon);
+        break;
+      }
+    }
+  }
+  if (drive->letter < 'C') {
+    *error = "bad --drive '" + text + "': the scan walks the letters C to Z";
+    return false;
+  }
+  struct stat st;
+  if (stat(drive->dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    *error = "no such directory: " + drive->dir;
+    return false;
+  }
+  return true;
+}
+
+bool ParseAnswer(const std::string& text, int* answer) {
+  static const struct {
+    const char* name;
+    int code;
+  } answers[] = {{"yes", IDYES}, {"no", IDNO}, {"ok", IDOK}, {"cancel", IDCANCEL}};
+  for (const auto& a : answers) {
+    if (text == a.name) {
+      *answer = a.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    size_t eq = arg.find('=');
+    bool inlineValue = arg.rfind("--", 0) == 0 && eq != std::string::npos;
+    std::string name = inlineValue ? arg.substr(0, eq) : arg;
+    auto takeValue = [&]() -> bool {
+      if (inlineValue) {
+        value = arg.substr(eq + 1);
+        return true;
+      }
+      if (i + 1 >= argc) {
+        *error = "missing value after " + name;
+        return false;
+      }
+      value = argv[++i];
+      return true;
+    };
+    if (name == "--drive") {
+      if (!takeValue()) return false;
+      DriveOption drive;
+      if (!ParseDrive(value, &drive, error)) return false;
+      for (const auto& d : options->drives) {
+        if (d.letter == drive.letter) {
+          *error = std::string("drive ") + drive.letter + ": given twice";
+          return false;
+        }
+      }
+      options->drives.push_back(drive);
+    } else if (name == "--answer") {
+      if (!takeValue()) return false;
+      int answer;
+      if (!ParseAnswer(value, &answer)) {
+        *error = "bad --answer '" + value + "': expected yes, no, ok or cancel";
+        return false;
+      }
+      options->answers.push_back(answer);
+    } else {
+      *error = "unknown argument: " + arg;
+      return false;
+    }
+  }
+  if (options->drives.empty()) {
+    *error = "no drive given";
+    return false;
+  }
+  return true;
+}
