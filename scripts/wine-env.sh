@@ -1,0 +1,83 @@
+# Sourced by the Wine scripts: the environment every Wine process of the
+# project runs with, and helpers for the X display and a prefix's wineserver.
+# Nothing here starts a process until a helper is called.
+
+export WINEARCH=win32
+export WINEDEBUG="${SORVANE_WINEDEBUG:--all}"
+# No Mono or Gecko installer prompts in a fresh prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# Pid of the Xvfb that wine_display_start started, empty when none.
+SORVANE_XVFB_PID=
+
+# Succeeds when $DISPLAY names an X server that answers.
+wine_display_ok() {
+  [ -n "${DISPLAY:-}" ] || return 1
+  if command -v xdpyinfo >/dev/null 2>&1; then
+    xdpyinfo >/dev/null 2>&1
+  else
+    local n="${DISPLAY#*:}"
+    n="${n%%.*}"
+    [ -S "/tmp/.X11-unix/X$n" ]
+  fi
+}
+
+# Makes sure DISPLAY works: keeps a working one, otherwise starts a private
+# Xvfb on a display number it picks itself. Call before the first wine
+# process of a prefix.
+wine_display_start() {
+  wine_display_ok && return 0
+  command -v Xvfb >/dev/null 2>&1 || {
+    echo "wine-env: no X display and no Xvfb (run scripts/install-deps)" >&2
+    return 1
+  }
+  local fdfile
+  fdfile="$(mktemp)"
+  Xvfb -displayfd 9 -nolisten tcp -screen 0 1280x1024x24 9>"$fdfile" >/dev/null 2>&1 &
+  SORVANE_XVFB_PID=$!
+  local i
+  for i in $(seq 1 100); do
+    if [ -s "$fdfile" ] && grep -q '^[0-9]' "$fdfile"; then break; fi
+    if ! kill -0 "$SORVANE_XVFB_PID" 2>/dev/null; then break; fi
+    sleep 0.05
+  done
+  local n
+  n="$(head -n1 "$fdfile" | tr -dc 0-9)"
+  rm -f "$fdfile"
+  if [ -z "$n" ]; then
+    echo "wine-env: Xvfb did not start" >&2
+    wine_display_stop
+    return 1
+  fi
+  export DISPLAY=":$n"
+}
+
+# Stops the Xvfb that wine_display_start started, if any.
+wine_display_stop() {
+  if [ -n "$SORVANE_XVFB_PID" ]; then
+    kill "$SORVANE_XVFB_PID" 2>/dev/null || true
+    wait "$SORVANE_XVFB_PID" 2>/dev/null || true
+    SORVANE_XVFB_PID=
+  fi
+}
+
+# Starts a persistent wineserver for the prefix PREFIX, so that each exe
+# starts fast. Answers 2 when one already runs, which is fine.
+wine_server_start() {
+  WINEPREFIX="$1" wineserver -p || true
+}
+
+# Stops the wineserver of PREFIX (and every process of that prefix) and
+# waits until it is gone, so its registry files are written.
+wine_server_stop() {
+  [ -d "$1" ] || return 0
+  WINEPREFIX="$1" wineserver -k 2>/dev/null || true
+  WINEPREFIX="$1" wineserver -w 2>/dev/null || true
+}
+
+# Runs wine with WINEPREFIX=PREFIX: wine_in PREFIX program args...
+wine_in() {
+  local prefix="$1"
+  shift
+  WINEPREFIX="$prefix" wine "$@"
+}
