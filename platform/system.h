@@ -21,6 +21,10 @@
 #include "platform/emu/win32_files.h"
 #include "platform/emu/win32_window.h"
 #include "platform/emu/win32_crt.h"
+#include "platform/emu/win32_registry.h"
+#include "platform/emu/win32_perf.h"
+#include "platform/emu/win32_process.h"
+#include "platform/emu/win32_system.h"
 #endif
 
 #include <cstdio>

@@ -125,3 +125,7 @@ namespace emu {
 // Descriptors opened by _open and not yet closed (leak checks).
 size_t OpenDescriptors();
 }  // namespace emu
+
+#include "platform/emu/registry_control.h"
+#include "platform/emu/process_control.h"
+#include "platform/emu/system_control.h"
