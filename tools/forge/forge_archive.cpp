@@ -128,9 +128,16 @@ bool ZipWorm(const std::string& variant, const ArchiveOptions& o, Bytes* out) {
   e.data = DataFor(packed, e.size + 12, Seed("zip" + variant) ^ e.size);
   std::vector<ZipEntry> entries{e};
   if (o.secondEntry) {
-    ZipEntry second = e;
+    // A plain text file. It is long enough that the matchers, reading its
+    // local header as if it were the first entry's central header, look for
+    // the end record inside its data rather than past the end of the file.
+    ZipEntry second;
     second.name = "readme.txt";
-    second.data = Filler(second.data.size(), Seed("second") ^ e.size);
+    second.flags = 0;
+    second.method = 0;
+    second.size = second.packed = 60000;
+    second.extra = 0;
+    second.data = Filler(second.size, Seed("second") ^ e.size);
     entries.push_back(second);
   }
   *out = BuildZip(entries, o.endRecordBytes);
