@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the Wine scripts: the environment every Wine process of the
 # project runs with, and helpers for the X display and a prefix's wineserver.
 # Nothing here starts a process until a helper is called.
@@ -35,8 +36,7 @@ wine_display_start() {
   fdfile="$(mktemp)"
   Xvfb -displayfd 9 -nolisten tcp -screen 0 1280x1024x24 9>"$fdfile" >/dev/null 2>&1 &
   SORVANE_XVFB_PID=$!
-  local i
-  for i in $(seq 1 100); do
+  for _ in $(seq 1 100); do
     if [ -s "$fdfile" ] && grep -q '^[0-9]' "$fdfile"; then break; fi
     if ! kill -0 "$SORVANE_XVFB_PID" 2>/dev/null; then break; fi
     sleep 0.05
