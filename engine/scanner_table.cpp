@@ -2,8 +2,11 @@
 // order until one declares it finished.
 #include "engine/scanner_table.h"
 
+#include "scanners/backdoor_scanner.h"
+
 // Rows whose scanners are not built yet are left out; they join here.
 const ScannerEntry ScannerTable[] = {
+    {"W32/Murkel.Trojan", ScanBackdoorFile},
     {nullptr, nullptr},
 };
 

@@ -11,6 +11,7 @@
 #include "scanners/backdoor_scanner.h"
 #include "scanners/pe_probe.h"
 #include "scanners/signature_match.h"
+#include "platform/emu/system_control.h"
 #include "support/machine_fixture.h"
 #include "tools/forge/forge.h"
 
@@ -248,14 +249,13 @@ TEST_F(BackdoorScannerTest, RefusedDeletionIsReportedAndScheduled) {
   EXPECT_TRUE(Exists("C:\\s.exe"));
 }
 
-// With the version query failing the platform is unknown, and
-// TerminateProcessByPath then answers 1 at once; the scanner's second
-// deletion attempt follows.
+// On a platform of neither family TerminateProcessByPath answers 1 at once
+// and nothing can be scheduled; the scanner's second deletion follows.
 class TerminatingScannerTest : public BackdoorScannerTest {
  protected:
   void SetUp() override {
     BackdoorScannerTest::SetUp();
-    emu::FailOperation("GetVersionExA", "", ERROR_CALL_NOT_IMPLEMENTED);
+    emu::SetPlatform(emu::Platform::Other);
     if (!TerminateProcessByPath("C:\\probe.exe"))
       GTEST_SKIP() << "TerminateProcessByPath cannot be made to succeed on this machine yet";
   }
