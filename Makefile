@@ -37,7 +37,7 @@ test-asan: asan
 
 test-wine: win32
 	@if [ -x scripts/run-wine-tests ] && [ -f $(WIN32)/tests/wine/sorvane_wine_tests.exe ]; then \
-	  scripts/run-wine-tests $(WIN32)/tests/wine/sorvane_wine_tests.exe; \
+	  scripts/run-wine-tests $(WIN32)/tests/wine/sorvane_wine_tests.exe --gtest_brief=1; \
 	else echo "wine layer: not built"; exit 1; fi
 
 demo: deps native

@@ -66,7 +66,7 @@ TEST(BackdoorSignatures, NamesFollowTheVariantListAndTheTableEnds) {
     EXPECT_TRUE(ZeroPadded(r)) << i;
     EXPECT_EQ(r.Terminator1, 0) << i;
     EXPECT_EQ(r.Terminator2, 0) << i;
-    EXPECT_EQ(r.SizeRule, uint32_t(ExactSize)) << i;
+    EXPECT_EQ(+r.SizeRule, uint32_t(ExactSize)) << i;
     distinct.insert(r.Name);
   }
   EXPECT_EQ(distinct.size(), 221u);
@@ -144,10 +144,10 @@ TEST(ArchiveSignatures, RowsKeepTheirNamesOffsetsAndRules) {
     const SignatureRecord& r = ArchiveSignatures[i];
     EXPECT_STREQ(r.Name, rows[i].name) << i;
     EXPECT_TRUE(ZeroPadded(r)) << i;
-    EXPECT_EQ(r.Offset1, rows[i].offset1) << i;
-    EXPECT_EQ(r.Offset2, rows[i].offset2) << i;
-    EXPECT_EQ(r.FileSize, rows[i].size) << i;
-    EXPECT_EQ(r.SizeRule, rows[i].rule) << i;
+    EXPECT_EQ(+r.Offset1, rows[i].offset1) << i;
+    EXPECT_EQ(+r.Offset2, rows[i].offset2) << i;
+    EXPECT_EQ(+r.FileSize, rows[i].size) << i;
+    EXPECT_EQ(+r.SizeRule, rows[i].rule) << i;
     EXPECT_EQ(r.Terminator1, 0) << i;
     EXPECT_EQ(r.Terminator2, 0) << i;
   }
