@@ -1,0 +1,9 @@
+// Hands each fuzz input to the code under test as a file on the emulated
+// C: drive (a fresh temporary host directory).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Writes the input to C:\<name>; false when it could not be written.
+bool WriteFuzzFile(const char* name, const uint8_t* data, size_t size);
