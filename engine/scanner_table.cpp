@@ -3,10 +3,14 @@
 #include "engine/scanner_table.h"
 
 #include "scanners/backdoor_scanner.h"
+#include "scanners/script_scanner.h"
+#include "scanners/worm_disinfector.h"
 
 // Rows whose scanners are not built yet are left out; they join here.
 const ScannerEntry ScannerTable[] = {
     {"W32/Murkel.Trojan", ScanBackdoorFile},
+    {"W32/Joleee.Worm", ScanScriptFile},
+    {"W32/Joleee.Worm", ScanWormFile},
     {nullptr, nullptr},
 };
 

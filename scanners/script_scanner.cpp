@@ -1,0 +1,63 @@
+// ScanScriptFile: match the file, close it, then act on it under the
+// matching record's name.
+#include "scanners/script_scanner.h"
+
+#include "engine/report.h"
+#include "engine/shared_state.h"
+#include "engine/text.h"
+#include "platform/system.h"
+#include "scanners/rename_target.h"
+#include "scanners/script_match.h"
+
+namespace {
+
+constexpr int ReadOnlyBinary = 0x8000;  // _O_RDONLY | _O_BINARY
+constexpr int ReadWritePermission = 0x180;
+
+void Act(const char* path, const char* name) {
+  switch (ActionMode) {
+    case ActionClean:
+    case ActionDelete:
+      if (DeleteFileA(path)) {
+        ++FilesRemoved;
+        EmitResultLine("%s     %s Virus removed", path, name);
+      } else {
+        EmitResultLine("%s     %s Unable to remove", path, name);
+      }
+      break;
+    case ActionRename: {
+      char target[ScanFileBufferSize];
+      if (BuildRenameTarget(path, target, sizeof target) && MoveFileA(path, target))
+        EmitResultLine("%s     %s Virus renamed", path, name);
+      else
+        EmitResultLine("%s     %s Rename failed", path, name);
+      break;
+    }
+    case ActionReport:
+      EmitResultLine("%s     %s Not Disinfected As Per User's Selection", path, name);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+int ScanScriptFile(const char*, const char* path) {
+  if (!PatternsPrepared) {
+    PatternsPrepared = true;
+    PrepareScriptSignatures();
+  }
+  const int fd = _open(path, ReadOnlyBinary, ReadWritePermission);
+  if (fd < 0) return 0;
+  const ScriptSignature* match = nullptr;
+  const int found = MatchScriptSignature(fd, &match);
+  if (found) {
+    CopyText(CurrentDetection, match->Name);
+    CopyText(StatusText, path);
+  }
+  _close(fd);
+  if (!found) return 0;
+  Act(path, match->Name);
+  return 1;
+}

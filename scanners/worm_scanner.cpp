@@ -1,0 +1,113 @@
+// ScanWormFile: the worm disinfector's row of the scanner table. Detects
+// with the three variant probes, sweeps the registry, then repairs,
+// renames, deletes or reports the file.
+#include <cstring>
+
+#include "cleanup/deferred_removal.h"
+#include "cleanup/process_termination.h"
+#include "cleanup/registry_cleanup.h"
+#include "engine/report.h"
+#include "engine/shared_state.h"
+#include "engine/text.h"
+#include "platform/system.h"
+#include "scanners/pe_probe.h"
+#include "scanners/rename_target.h"
+#include "scanners/worm_disinfector.h"
+
+namespace {
+
+constexpr int ReadOnlyBinary = 0x8000;   // _O_RDONLY | _O_BINARY
+constexpr int ReadWriteBinary = 0x8002;  // _O_RDWR | _O_BINARY
+constexpr int ReadWritePermission = 0x180;
+
+const WormVariant* DetectVariant(int fd) {
+  for (const WormVariant& v : WormVariants) {
+    if (ProbeWormVariant(fd, v, 0)) return &v;
+  }
+  return nullptr;
+}
+
+void RepairFile(const char* path) {
+  const int fd = _open(path, ReadWriteBinary, ReadWritePermission);
+  if (fd < 0) {
+    // The file stays infected: say so rather than leave it unreported.
+    EmitResultLine("%s     %s Unable to remove", path, CurrentDetection);
+    return;
+  }
+  bool repaired = false;
+  for (const WormVariant& v : WormVariants) {
+    if (ProbeWormVariant(fd, v, 1)) {
+      repaired = true;
+      break;
+    }
+  }
+  _close(fd);
+  if (repaired) {
+    ++FilesDisinfected;
+    EmitResultLine("%s     %s Virus removed", path, CurrentDetection);
+  } else {
+    EmitResultLine("%s     %s Unable to remove", path, CurrentDetection);
+  }
+}
+
+void RenameFile(const char* path, const char* name) {
+  char target[ScanFileBufferSize];
+  if (BuildRenameTarget(path, target, sizeof target) && MoveFileA(path, target))
+    EmitResultLine("%s     %s renamed", path, name);
+  else
+    EmitResultLine("%s     %s Rename failed", path, name);
+}
+
+void RemoveFile(const char* path, const char* name) {
+  if (!SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE)) {
+    EmitResultLine("%s     %s Unable to remove", path, CurrentDetection);
+    return;
+  }
+  if (DeleteFileA(path) || (TerminateProcessByPath(path) && DeleteFileA(path))) {
+    ++FilesRemoved;
+    EmitResultLine("%s     %s removed", path, name);
+    return;
+  }
+  EmitResultLine("%s     %s Unable to remove", path, name);
+  RestartNeeded = ScheduleDeleteAtRestart(path);
+}
+
+}  // namespace
+
+int ScanWormFile(const char* name, const char* path) {
+  // A path that does not fit CurrentScanFile is skipped, never truncated.
+  if (!CopyText(CurrentScanFile, path)) return 0;
+
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == 0 || attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  if (!SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE)) return 0;
+
+  const int fd = _open(path, ReadOnlyBinary, ReadWritePermission);
+  if (fd < 0) {
+    SetFileAttributesA(path, attributes);
+    return 0;
+  }
+  const WormVariant* found = ReadPeHeader(fd) ? DetectVariant(fd) : nullptr;
+  _close(fd);
+  if (!found) {
+    SetFileAttributesA(path, attributes);
+    return 0;
+  }
+  CopyText(CurrentDetection, found->Name);
+  ++FilesInfected;
+
+  CleanWormRegistry();
+  if (SingleFileMode) {
+    FileDetected = 1;
+    return 1;
+  }
+  CopyText(StatusText, path);
+  switch (ActionMode) {
+    case ActionClean: RepairFile(path); break;
+    case ActionRename: RenameFile(path, name); break;
+    case ActionDelete: RemoveFile(path, name); break;
+    case ActionReport: EmitResultLine("%s     %s found", path, CurrentDetection); break;
+    default: break;
+  }
+  return 0;
+}
