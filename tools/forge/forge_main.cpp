@@ -6,6 +6,7 @@
 
 #include "scanners/signature_record.h"
 #include "tools/forge/forge.h"
+#include "tools/forge/forge_worm_script.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ const char kUsage[] =
 
 int Usage() {
   std::fputs(kUsage, stderr);
+  forge::WormScriptUsage();
   return 2;
 }
 
@@ -116,6 +118,7 @@ int Backdoor(long long n, const std::string& out, const Options& opt) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (int rc = forge::WormScriptCommand(argc, argv); rc >= 0) return rc;
   if (argc < 3) return Usage();
   const std::string cmd = argv[1];
   if (cmd == "corpus") {
