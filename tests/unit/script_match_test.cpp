@@ -1,0 +1,171 @@
+// The script and page cleaner's text gates, whitespace stripping, pattern
+// search, and every record against its forged sample and near misses.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "scanners/script_match.h"
+#include "scanners/script_scanner.h"
+#include "support/machine_fixture.h"
+#include "tools/forge/forge_worm_script.h"
+
+namespace {
+
+const char File[] = "C:\\page.htm";
+
+class ScriptTest : public MachineTest {
+ protected:
+  void SetUp() override {
+    MachineTest::SetUp();
+    if (!PatternsPrepared) {
+      PatternsPrepared = true;
+      PrepareScriptSignatures();
+    }
+  }
+  // Runs `gate` on a file holding `content`.
+  int Gate(int (*gate)(int), const std::string& content) {
+    WriteFile(File, content);
+    const int fd = _open(File, _O_RDONLY | _O_BINARY);
+    EXPECT_GE(fd, 0);
+    const int result = gate(fd);
+    _close(fd);
+    return result;
+  }
+  // The record MatchScriptSignature finds in `content`: its 1-based number, or 0.
+  int Match(const std::string& content) {
+    WriteFile(File, content);
+    const int fd = _open(File, _O_RDONLY | _O_BINARY);
+    const ScriptSignature* match = nullptr;
+    const int found = MatchScriptSignature(fd, &match);
+    _close(fd);
+    return found ? int(match - ScriptSignatureTable) + 1 : 0;
+  }
+  std::string Sample(int record, forge::ScriptOptions o = {}) {
+    forge::Bytes b;
+    std::string why;
+    EXPECT_TRUE(forge::ScriptSample(record - 1, o, &b, &why)) << record << ": " << why;
+    return std::string(b.begin(), b.end());
+  }
+};
+
+std::string WithByte(size_t length, size_t at, char c, char fill = 'a') {
+  std::string s(length, fill);
+  if (at < length) s[at] = c;
+  return s;
+}
+
+TEST_F(ScriptTest, LineFeedGate) {
+  struct Case {
+    const char* what;
+    std::string content;
+    int expected;
+  };
+  std::string zeroFirst = WithByte(3000, 10, '\0');
+  zeroFirst[20] = '\n';
+  const Case cases[] = {
+      {"80 bytes, no line feed", std::string(80, 'a'), 0},
+      {"80 bytes, line feed at the end", WithByte(80, 79, '\n'), 1},
+      {"1000 bytes: 512-byte chunks at 0 and 488 cover it", WithByte(1000, 500, '\n'), 1},
+      {"1000 bytes, line feed at 487", WithByte(1000, 487, '\n'), 1},
+      {"1025 bytes: the first chunk is 1024", WithByte(1025, 1023, '\n'), 1},
+      {"3000 bytes, line feed in the middle only", WithByte(3000, 1500, '\n'), 0},
+      {"3000 bytes, line feed in the last chunk", WithByte(3000, 2990, '\n'), 1},
+      {"a zero byte before the first chunk's line feed", zeroFirst, 0},
+      {"empty file", "", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Gate(HasLineFeed, c.content), c.expected) << c.what;
+}
+
+TEST_F(ScriptTest, ClosingTagGate) {
+  const std::string pad(300, 'x');
+  struct Case {
+    const char* what;
+    std::string content;
+    int expected;
+  };
+  const Case cases[] = {
+      {"lower-case closing html tag", pad + "</html>", 1},
+      {"closing body tag", pad + "</BODY>" + std::string(93, 'x'), 1},
+      {"mixed-case closing script tag", pad + "</ScRiPt>", 1},
+      {"tag just outside the last 100 bytes", pad + "</html>" + std::string(94, 'x'), 0},
+      {"tag after a zero byte", pad + std::string(1, '\0') + "</html>", 0},
+      {"file shorter than 100 bytes", "</html>", 0},
+      {"opening tag only", pad + "<html>", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Gate(EndsWithClosingTag, c.content), c.expected) << c.what;
+}
+
+TEST(ScriptText, StripWhitespaceKeepsEverythingElse) {
+  const uint8_t in[] = {' ', 'a', '\t', '\n', '\v', '\f', '\r', 0, 0x1F, 0xA0, 0x85, 'b', ' '};
+  uint8_t out[sizeof in];
+  const uint8_t kept[] = {'a', 0, 0x1F, 0xA0, 0x85, 'b'};
+  ASSERT_EQ(StripWhitespace(in, out, int(sizeof in)), int(sizeof kept));
+  EXPECT_EQ(std::memcmp(out, kept, sizeof kept), 0);
+}
+
+TEST(ScriptText, FindPatternStaysInsideLimitAndBuffer) {
+  uint8_t block[ScriptWorkSize] = {};
+  const uint8_t pattern[] = {'a', 'a', 'b'};
+  std::memcpy(block + 10, "aaab", 4);  // the second 'a' starts the match
+  EXPECT_EQ(FindPattern(block, 4096, pattern, 3), 1);
+  EXPECT_EQ(FindPattern(block, 12, pattern, 3), 1) << "the match starts below the limit";
+  EXPECT_EQ(FindPattern(block, 11, pattern, 3), 0) << "only its first byte's neighbour does";
+  uint8_t edge[ScriptWorkSize] = {};
+  edge[4095] = 'a';
+  edge[4096] = 'a';
+  EXPECT_EQ(FindPattern(edge, 4096, pattern, 3), 0) << "a candidate reaching past the buffer";
+  const uint8_t two[] = {'a', 'a'};
+  EXPECT_EQ(FindPattern(edge, 4096, two, 2), 1) << "the terminating byte is part of the buffer";
+}
+
+TEST_F(ScriptTest, EveryRecordFindsItsSampleAlsoReflowed) {
+  for (int record = 1; record <= ScriptSignatureCount; ++record) {
+    for (bool reflow : {false, true}) {
+      forge::ScriptOptions o;
+      o.reflow = reflow;
+      EXPECT_EQ(Match(Sample(record, o)), record) << "record " << record << " reflow " << reflow;
+    }
+  }
+}
+
+TEST_F(ScriptTest, NearMissesOfTheSizeRulesAndRegions) {
+  int misses = 0;
+  for (int record = 1; record <= ScriptSignatureCount; ++record) {
+    for (forge::ScriptMiss miss : {forge::ScriptMiss::SizeBelow, forge::ScriptMiss::SizeAbove,
+                                   forge::ScriptMiss::OutsideRegion, forge::ScriptMiss::NoTextGate}) {
+      forge::ScriptOptions o;
+      o.miss = miss;
+      forge::Bytes b;
+      std::string why;
+      if (!forge::ScriptSample(record - 1, o, &b, &why)) continue;  // not possible for it
+      ++misses;
+      EXPECT_EQ(Match(std::string(b.begin(), b.end())), 0)
+          << "record " << record << " miss " << int(miss);
+    }
+  }
+  EXPECT_GE(misses, 35);
+}
+
+TEST_F(ScriptTest, RecordTwelveSizeWindow) {
+  for (uint32_t size : {118u, 4207u}) {
+    forge::ScriptOptions o;
+    o.size = size;
+    EXPECT_EQ(Match(Sample(12, o)), 12) << size;
+  }
+  // The pattern alone: 100 bytes pass the size test but not the text gate.
+  const forge::Bytes p = forge::ScriptPattern(11);
+  EXPECT_EQ(Match(std::string(p.begin(), p.end())), 0);
+  EXPECT_EQ(Match(std::string(p.begin(), p.end()) + "\n"), 12);
+  EXPECT_EQ(Match(" " + std::string(p.begin(), p.end()) + "\n"), 12) << "whitespace does not count";
+  EXPECT_EQ(Match("x" + std::string(p.begin(), p.end()) + "\n"), 0) << "not at the start";
+}
+
+TEST_F(ScriptTest, FixedTailPositionCountsFromTheEndOfTheStrippedText) {
+  // Record 3: the pattern starts 114 whitespace-free bytes before the end.
+  std::string s = Sample(3);
+  EXPECT_EQ(Match(s), 3);
+  EXPECT_EQ(Match(s.substr(0, s.size() - 3) + "\r\n"), 0) << "one text byte fewer after it";
+  EXPECT_EQ(Match(s + " \t\r\n"), 3) << "whitespace after it does not count";
+}
+
+}  // namespace
