@@ -8,7 +8,3 @@
 #include "cleanup/registry_cleanup.h"
 
 void MemoryScan() {}
-int TerminateProcessByPath(const char*) { return 0; }
-int ScheduleDeleteAtRestart(const char*) { return 0; }
-void RestartComputer() {}
-int CleanWormRegistry() { return 1; }
