@@ -11,6 +11,7 @@
 #include "engine/shared_state.h"
 #include "platform/emu/machine.h"
 #include "tools/sorvane-offline/options.h"
+#include "tools/sorvane-offline/system_setup.h"
 
 namespace {
 
@@ -48,6 +49,10 @@ int main(int argc, char** argv) {
   }
   emu::ResetMachine();
   for (const auto& d : options.drives) emu::MapDrive(d.letter, d.dir, d.type);
+  if (!SetUpSystem(options, &error)) {
+    std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+    return 2;
+  }
   emu::ScriptAnswers(options.answers);
   showProgress = isatty(STDERR_FILENO);
 
@@ -69,6 +74,10 @@ int main(int argc, char** argv) {
   }
   detections = FilesInfected;
   std::fflush(stdout);
+  if (!FinishSystem(options, &error)) {
+    std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+    return 2;
+  }
   if (code != 0) return code;
   return detections > 0 ? 1 : 0;
 }

@@ -11,8 +11,13 @@
 const char* const OfflineUsage =
     "usage: sorvane-offline --drive C=DIR [--drive E=DIR[:fixed|cdrom|remote|removable|ramdisk]]...\n"
     "                       [--answer yes|no|ok|cancel]...\n"
+    "                       [--registry FILE.reg] [--save-registry FILE.reg]\n"
+    "                       [--platform 9x|nt4|nt5|nt6|other] [--windows-dir C:\\WINDOWS]\n"
     "Scans the directories given as drives and acts on what it finds (deletes\n"
-    "infected files). Results lines go to stdout, then the final status.\n";
+    "infected files). Results lines go to stdout, then the final status, the\n"
+    "removals scheduled for the next start and a requested restart.\n"
+    "--registry loads the machine's registry before the scan, --save-registry\n"
+    "writes it after (in the format of the file loaded, else REGEDIT4).\n";
 
 namespace {
 
@@ -107,6 +112,24 @@ bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* e
         return false;
       }
       options->answers.push_back(answer);
+    } else if (name == "--registry" || name == "--save-registry") {
+      if (!takeValue()) return false;
+      (name == "--registry" ? options->registryIn : options->registryOut) = value;
+    } else if (name == "--platform") {
+      if (!takeValue()) return false;
+      if (value != "9x" && value != "nt4" && value != "nt5" && value != "nt6" && value != "other") {
+        *error = "bad --platform '" + value + "': expected 9x, nt4, nt5, nt6 or other";
+        return false;
+      }
+      options->platform = value;
+    } else if (name == "--windows-dir") {
+      if (!takeValue()) return false;
+      if (value.size() < 3 || !std::isalpha(static_cast<unsigned char>(value[0])) || value[1] != ':' ||
+          value[2] != '\\') {
+        *error = "bad --windows-dir '" + value + "': expected a Windows path such as C:\\WINDOWS";
+        return false;
+      }
+      options->windowsDir = value;
     } else {
       *error = "unknown argument: " + arg;
       return false;

@@ -13,6 +13,10 @@ struct DriveOption {
 struct OfflineOptions {
   std::vector<DriveOption> drives;
   std::vector<int> answers;  // IDYES, IDNO, IDOK, IDCANCEL in order
+  std::string registryIn;    // .reg file: the registry before the scan
+  std::string registryOut;   // .reg file written after the scan
+  std::string platform;      // 9x, nt4, nt5, nt6, other (empty: the machine's default)
+  std::string windowsDir;    // Windows path of the Windows directory
 };
 
 // Parses argv; on error returns false with a message in *error.
