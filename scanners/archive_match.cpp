@@ -6,26 +6,11 @@
 #include <cstring>
 
 #include "platform/system.h"
+#include "scanners/file_read.h"
 
 namespace {
 
 constexpr unsigned NameBufferSize = 300;  // longer names are not read
-
-uint32_t Le16(const uint8_t* p) { return p[0] | (uint32_t(p[1]) << 8); }
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
-// Offsets are 32-bit as on the target: one at 2 GB or beyond cannot be
-// sought to, on either platform.
-bool SeekTo(int fd, uint32_t offset) {
-  const long at = long(int32_t(offset));
-  return at >= 0 && _lseek(fd, at, SEEK_SET) == at;
-}
-
-bool ReadExactly(int fd, void* buffer, unsigned count) {
-  return _read(fd, buffer, count) == int(count);
-}
 
 bool InBand(uint32_t size, uint32_t low, uint32_t high) { return size >= low && size <= high; }
 
@@ -35,7 +20,7 @@ bool NameAllowed(int fd, uint32_t at, uint32_t length) {
   if (length >= NameBufferSize) return true;
   char name[NameBufferSize];
   std::memset(name, 0, sizeof name);
-  if (!SeekTo(fd, at) || !ReadExactly(fd, name, length)) return false;
+  if (!SeekToOffset(fd, at) || !ReadExactly(fd, name, length)) return false;
   const char* dot = std::strrchr(name, '.');
   if (!dot) return true;
   static const char* const kExtensions[] = {"EXE", "SCR", "COM", "BAT", "PIF"};
@@ -55,12 +40,12 @@ struct ZipMember {
 
 int MatchZip(int fd, const ZipMember& m) {
   uint8_t local[30];
-  if (!SeekTo(fd, 0) || !ReadExactly(fd, local, sizeof local)) return 0;
+  if (!SeekToOffset(fd, 0) || !ReadExactly(fd, local, sizeof local)) return 0;
   if (local[0] != 'P' || local[1] != 'K') return 0;
-  if ((Le16(local + 6) & 1) == 0) return 0;  // not encrypted
-  const uint32_t method = Le16(local + 8);
-  const uint32_t packed = Le32(local + 18), size = Le32(local + 22);
-  const uint32_t nameLength = Le16(local + 26), extraLength = Le16(local + 28);
+  if ((ReadLe16(local + 6) & 1) == 0) return 0;  // not encrypted
+  const uint32_t method = ReadLe16(local + 8);
+  const uint32_t packed = ReadLe32(local + 18), size = ReadLe32(local + 22);
+  const uint32_t nameLength = ReadLe16(local + 26), extraLength = ReadLe16(local + 28);
   if (m.rule == ZipRule::StoredPlus12) {
     // Traditional encryption puts a 12-byte header before stored data.
     if (packed - size != 12 || !InBand(size, m.low, m.high) || method != 0) return 0;
@@ -73,29 +58,29 @@ int MatchZip(int fd, const ZipMember& m) {
   // A: past the entry's data, where the central directory should start.
   const uint32_t a = 30 + nameLength + extraLength + packed;
   uint8_t central[46];
-  if (!SeekTo(fd, a) || !ReadExactly(fd, central, sizeof central)) return 1;  // cut after the entry
+  if (!SeekToOffset(fd, a) || !ReadExactly(fd, central, sizeof central)) return 1;  // cut after the entry
   // B: past one central entry, where the end record should start.
-  const uint32_t b = a + 46 + Le16(central + 28) + Le16(central + 30) + Le16(central + 32);
+  const uint32_t b = a + 46 + ReadLe16(central + 28) + ReadLe16(central + 30) + ReadLe16(central + 32);
   uint8_t end[22];
-  if (!SeekTo(fd, b)) return 0;
+  if (!SeekToOffset(fd, b)) return 0;
   if (!ReadExactly(fd, end, sizeof end)) return m.shortEndMatches ? 1 : 0;
-  return Le16(end + 8) == 1 && Le16(end + 10) == 1 ? 1 : 0;
+  return ReadLe16(end + 8) == 1 && ReadLe16(end + 10) == 1 ? 1 : 0;
 }
 
 int MatchRar(int fd, uint32_t low, uint32_t high) {
   uint8_t marker[7];
-  if (!SeekTo(fd, 0) || !ReadExactly(fd, marker, sizeof marker)) return 0;
+  if (!SeekToOffset(fd, 0) || !ReadExactly(fd, marker, sizeof marker)) return 0;
   if (marker[0] != 'R' || marker[1] != 'a' || marker[2] != 'r') return 0;
-  const uint32_t archiveAt = Le16(marker + 5);
+  const uint32_t archiveAt = ReadLe16(marker + 5);
   uint8_t archive[13];
-  if (!SeekTo(fd, archiveAt) || !ReadExactly(fd, archive, sizeof archive)) return 0;
-  const uint32_t fileAt = archiveAt + Le16(archive + 5);
+  if (!SeekToOffset(fd, archiveAt) || !ReadExactly(fd, archive, sizeof archive)) return 0;
+  const uint32_t fileAt = archiveAt + ReadLe16(archive + 5);
   uint8_t file[32];
-  if (!SeekTo(fd, fileAt) || !ReadExactly(fd, file, sizeof file)) return 0;
-  if ((Le16(file + 3) & 0x04) == 0) return 0;  // not encrypted
-  const uint32_t packed = Le32(file + 7), size = Le32(file + 11);
+  if (!SeekToOffset(fd, fileAt) || !ReadExactly(fd, file, sizeof file)) return 0;
+  if ((ReadLe16(file + 3) & 0x04) == 0) return 0;  // not encrypted
+  const uint32_t packed = ReadLe32(file + 7), size = ReadLe32(file + 11);
   if (size > packed || !InBand(size, low, high) || file[25] != 0x30) return 0;
-  return NameAllowed(fd, fileAt + 32, Le16(file + 26)) ? 1 : 0;
+  return NameAllowed(fd, fileAt + 32, ReadLe16(file + 26)) ? 1 : 0;
 }
 
 }  // namespace

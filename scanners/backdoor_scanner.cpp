@@ -13,6 +13,7 @@
 #include "platform/system.h"
 #include "scanners/archive_match.h"
 #include "scanners/pe_probe.h"
+#include "scanners/rename_target.h"
 #include "scanners/signature_match.h"
 
 namespace {
@@ -48,18 +49,12 @@ void DeleteDetectedFile(const char* path, const char* name) {
   RestartNeeded = ScheduleDeleteAtRestart(path);
 }
 
-// The character after the last "." becomes "V" (exe -> Vxe). A name ending
-// in "." gets the "V" appended; a path without "." keeps its name.
 void RenameDetectedFile(const char* path, const char* name) {
   char target[ScanFileBufferSize];
-  bool ok = CopyText(target, path);
-  if (ok) {
-    char* dot = std::strrchr(target, '.');
-    if (dot && dot[1]) dot[1] = 'V';
-    else if (dot) ok = AppendText(target, "V");
-  }
-  if (ok && MoveFileA(path, target)) EmitResultLine("%s     %s renamed", path, name);
-  else EmitResultLine("%s     %s Rename failed", path, name);
+  if (BuildRenameTarget(path, target, sizeof target) && MoveFileA(path, target))
+    EmitResultLine("%s     %s renamed", path, name);
+  else
+    EmitResultLine("%s     %s Rename failed", path, name);
 }
 
 // Records a detection for the registry cleanup and the path display.

@@ -4,20 +4,15 @@
 #include <cstring>
 
 #include "platform/system.h"
+#include "scanners/file_read.h"
 
 PeHeaderImages PeImage;
 
 namespace {
 
-uint32_t Le16(const uint8_t* p) { return p[0] | (uint32_t(p[1]) << 8); }
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
 // Seeks to `offset` from the start and reads exactly `count` bytes.
-bool ReadAt(int fd, long offset, void* buffer, unsigned count) {
-  if (_lseek(fd, offset, SEEK_SET) != offset) return false;
-  return _read(fd, buffer, count) == int(count);
+bool ReadAt(int fd, uint32_t offset, void* buffer, unsigned count) {
+  return SeekToOffset(fd, offset) && ReadExactly(fd, buffer, count);
 }
 
 struct Section {
@@ -26,38 +21,37 @@ struct Section {
 
 Section SectionAt(int i) {
   const uint8_t* s = PeImage.SectionTable + i * PeSectionHeaderSize;
-  return {Le32(s + 8), Le32(s + 12), Le32(s + 20)};
+  return {ReadLe32(s + 8), ReadLe32(s + 12), ReadLe32(s + 20)};
 }
 
 }  // namespace
 
-uint16_t PeSectionCount() { return uint16_t(Le16(PeImage.FileHeader + 2)); }
-uint32_t PeEntryPoint() { return Le32(PeImage.OptionalHeader + 16); }
-uint32_t PeSizeOfHeaders() { return Le32(PeImage.OptionalHeader + 60); }
+uint16_t PeSectionCount() { return uint16_t(ReadLe16(PeImage.FileHeader + 2)); }
+uint32_t PeEntryPoint() { return ReadLe32(PeImage.OptionalHeader + 16); }
+uint32_t PeSizeOfHeaders() { return ReadLe32(PeImage.OptionalHeader + 60); }
 
 int ReadPeHeader(int fd) {
   std::memset(PeImage.FileHeader, 0, sizeof PeImage.FileHeader);
   PeImage.PeHeaderOffset = 0;
   uint8_t two[2];
   if (!ReadAt(fd, 0x3C, two, 2)) return 0;
-  PeImage.PeHeaderOffset = uint16_t(Le16(two));
+  PeImage.PeHeaderOffset = uint16_t(ReadLe16(two));
   uint8_t signature[4];
-  if (!ReadAt(fd, PeImage.PeHeaderOffset, signature, 4) || Le32(signature) != 0x00004550)
+  if (!ReadAt(fd, PeImage.PeHeaderOffset, signature, 4) || ReadLe32(signature) != 0x00004550)
     return 0;
-  return ReadAt(fd, long(PeImage.PeHeaderOffset) + 4, PeImage.FileHeader, PeFileHeaderSize)
+  return ReadAt(fd, PeImage.PeHeaderOffset + 4u, PeImage.FileHeader, PeFileHeaderSize)
              ? 1
              : 0;
 }
 
 int ReadPeSections(int fd) {
-  const long base = PeImage.PeHeaderOffset;
+  const uint32_t base = PeImage.PeHeaderOffset;
   if (!ReadAt(fd, base + 24, PeImage.OptionalHeader, PeOptionalHeaderPart)) return 0;
   const unsigned count = PeSectionCount();
   if (count > PeMaxSections) return 0;
   std::memset(PeImage.SectionTable, 0, sizeof PeImage.SectionTable);
-  if (_lseek(fd, base + 248, SEEK_SET) != base + 248) return 0;
-  const unsigned bytes = count * PeSectionHeaderSize;
-  return _read(fd, PeImage.SectionTable, bytes) == int(bytes) ? 1 : 0;
+  if (!SeekToOffset(fd, base + 248)) return 0;
+  return ReadExactly(fd, PeImage.SectionTable, count * PeSectionHeaderSize) ? 1 : 0;
 }
 
 uint32_t RvaToFileOffset(uint32_t address, int fd) {

@@ -4,26 +4,20 @@
 #include <cstring>
 
 #include "platform/system.h"
+#include "scanners/file_read.h"
 #include "scanners/pe_probe.h"
 
 namespace {
 
-// Seeks to a 32-bit file offset: one at 2 GB or beyond cannot be reached,
-// as with the target's 32-bit long.
-bool SeekTo(int fd, uint32_t offset) {
-  const long at = long(int32_t(offset));
-  return at >= 0 && _lseek(fd, at, SEEK_SET) == at;
-}
-
 bool FragmentAt(int fd, uint32_t offset, const uint8_t* pattern) {
   uint8_t bytes[FragmentSize];
-  return SeekTo(fd, offset) && _read(fd, bytes, FragmentSize) == FragmentSize &&
+  return SeekToOffset(fd, offset) && ReadExactly(fd, bytes, FragmentSize) &&
          std::memcmp(bytes, pattern, FragmentSize) == 0;
 }
 
 bool FragmentInWindow(int fd, int32_t offset, const uint8_t* pattern) {
   uint8_t window[ArchiveWindowSize];
-  if (!SeekTo(fd, uint32_t(offset)) || _read(fd, window, ArchiveWindowSize) != ArchiveWindowSize)
+  if (!SeekToOffset(fd, uint32_t(offset)) || !ReadExactly(fd, window, ArchiveWindowSize))
     return false;
   for (int at = 0; at < ArchiveWindowSize - FragmentSize; ++at)
     if (window[at] == pattern[0] && std::memcmp(window + at, pattern, FragmentSize) == 0)
@@ -33,7 +27,7 @@ bool FragmentInWindow(int fd, int32_t offset, const uint8_t* pattern) {
 
 bool BeginsWithPk(int fd) {
   uint8_t head[40];
-  return SeekTo(fd, 0) && _read(fd, head, sizeof head) == int(sizeof head) && head[0] == 'P' &&
+  return SeekToOffset(fd, 0) && ReadExactly(fd, head, sizeof head) && head[0] == 'P' &&
          head[1] == 'K';
 }
 

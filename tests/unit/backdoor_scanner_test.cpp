@@ -108,6 +108,40 @@ TEST_F(BackdoorScannerTest, BothFragmentsAreRequired) {
   EXPECT_EQ(FilesInfected, 0);
 }
 
+TEST_F(BackdoorScannerTest, HostileHeadersAtARecordsSizeFailSafely) {
+  // Row 1's sample (5,120 bytes, as three other rows) with its entry point
+  // and section table rewritten so that every mapped address wraps or
+  // points past the file. Forged headers: PE at 0x40, sections at 0x138.
+  const struct {
+    const char* what;
+    uint32_t entryPoint, count, va, vsize, raw;
+  } cases[] = {
+      {"entry point near 4 GB", 0xFFFFFF00, 1, 0x1000, 0x1000, 0x400},
+      {"raw pointer near 2 GB", 0x1000, 1, 0, 0xFFFFFFFF, 0x7FFFFFF0},
+      {"section end wraps", 0x1000, 20, 0xFFFFFFFF, 2, 0xFFFFFFFF},
+      {"no sections", 0, 0, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    forge::Bytes b = forge::BackdoorSample(0);
+    auto put32 = [&](size_t at, uint32_t v) {
+      for (int k = 0; k < 4; ++k) b[at + k] = uint8_t(v >> (8 * k));
+    };
+    b[0x46] = uint8_t(c.count);
+    put32(0x68, c.entryPoint);
+    for (uint32_t i = 0; i < c.count; ++i) {
+      put32(0x138 + 40 * i + 8, c.vsize);
+      put32(0x138 + 40 * i + 12, c.va);
+      put32(0x138 + 40 * i + 20, c.raw);
+    }
+    Put("C:\\hostile.exe", b);
+    const int64_t before = emu::BytesRead();
+    EXPECT_EQ(ScanBackdoorFile(kRow, "C:\\hostile.exe"), 0) << c.what;
+    // Headers, then at most two fragments for each of the four 5,120-byte rows.
+    EXPECT_LE(emu::BytesRead() - before, BytesOfHeaders(int(c.count)) + 4 * 40) << c.what;
+  }
+  EXPECT_TRUE(Lines().empty());
+}
+
 TEST_F(BackdoorScannerTest, TwoMatchingRecordsActOnceUnderTheFirst) {
   // Rows 1 and 2 are both 5,120 bytes: plant row 1's fragments into row 2's
   // sample where row 1 would look for them.
