@@ -7,7 +7,7 @@ ASAN    := $(BUILD)/asan
 WIN32   := $(BUILD)/win32
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all native win32 asan deps test test-unit test-asan test-wine demo clean
+.PHONY: all native win32 asan deps test test-unit test-asan test-wine test-fuzz demo clean
 
 all: native win32
 
@@ -27,7 +27,7 @@ win32:
 	@cmake --build $(WIN32) -j$(JOBS)
 
 test: deps
-	@$(MAKE) --no-print-directory test-unit test-asan test-wine
+	@$(MAKE) --no-print-directory test-unit test-asan test-wine test-fuzz
 
 test-unit: native
 	@cd $(NATIVE) && ctest --output-on-failure
@@ -39,6 +39,11 @@ test-wine: win32
 	@if [ -x scripts/run-wine-tests ] && [ -f $(WIN32)/tests/wine/sorvane_wine_tests.exe ]; then \
 	  scripts/run-wine-tests $(WIN32)/tests/wine/sorvane_wine_tests.exe --gtest_brief=1; \
 	else echo "wine layer: not built"; exit 1; fi
+
+# Each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60).
+FUZZ_SECONDS ?= 60
+test-fuzz:
+	@scripts/run-fuzzers $(FUZZ_SECONDS)
 
 demo: deps native
 	@scripts/demo
