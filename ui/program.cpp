@@ -1,0 +1,4 @@
+// The one application object of sorvane.exe.
+#include "ui/main_app.h"
+
+CMainApp theApp;
