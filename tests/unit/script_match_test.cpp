@@ -62,6 +62,8 @@ TEST_F(ScriptTest, LineFeedGate) {
   };
   std::string zeroFirst = WithByte(3000, 10, '\0');
   zeroFirst[20] = '\n';
+  std::string secondChunk = WithByte(1000, 300, '\0');  // only the chunk at 488 sees it
+  secondChunk[600] = '\n';
   const Case cases[] = {
       {"80 bytes, no line feed", std::string(80, 'a'), 0},
       {"80 bytes, line feed at the end", WithByte(80, 79, '\n'), 1},
@@ -71,6 +73,7 @@ TEST_F(ScriptTest, LineFeedGate) {
       {"3000 bytes, line feed in the middle only", WithByte(3000, 1500, '\n'), 0},
       {"3000 bytes, line feed in the last chunk", WithByte(3000, 2990, '\n'), 1},
       {"a zero byte before the first chunk's line feed", zeroFirst, 0},
+      {"1000 bytes, zero at 300, line feed at 600", secondChunk, 1},
       {"empty file", "", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(Gate(HasLineFeed, c.content), c.expected) << c.what;
@@ -144,6 +147,24 @@ TEST_F(ScriptTest, NearMissesOfTheSizeRulesAndRegions) {
     }
   }
   EXPECT_GE(misses, 35);
+}
+
+TEST_F(ScriptTest, SizeWindowEdgesStillMatch) {
+  int edges = 0;
+  for (int record = 1; record <= ScriptSignatureCount; ++record) {
+    const ScriptSignature& r = ScriptSignatureTable[record - 1];
+    if (r.SizeRule != ScriptSizeNear) continue;
+    for (int64_t size : {int64_t(r.ReferenceSize) - 4096, int64_t(r.ReferenceSize) + 4096}) {
+      forge::ScriptOptions o;
+      o.size = uint32_t(size);
+      forge::Bytes b;
+      std::string why;
+      if (size <= 0 || !forge::ScriptSample(record - 1, o, &b, &why)) continue;
+      ++edges;
+      EXPECT_EQ(Match(std::string(b.begin(), b.end())), record) << record << " at " << size;
+    }
+  }
+  EXPECT_GE(edges, 15);
 }
 
 TEST_F(ScriptTest, RecordTwelveSizeWindow) {
