@@ -3,6 +3,8 @@
 // window's shape; screenshots of what a user sees.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -13,10 +15,10 @@ using namespace ui_test;
 
 namespace {
 
-enum : int { kOk = 1070, kCancel = 2, kScan = 1052, kDownload = 1053, kClose = 1054 };
-enum : int { kDownloadLink = 1077, kUtilityLink = 1080, kLogo = 1085, kTitleLine = 1074 };
-enum : int { kMakerLine = 1072, kProductNote = 1075, kCaption = 1068, kSearch = 1076 };
-enum : int { kUpperGroup = 1064, kPath = 1065, kLowerGroup = 1034, kList = 1055 };
+constexpr int kOk = 1070, kCancel = 2, kScan = 1052, kDownload = 1053, kClose = 1054;
+constexpr int kDownloadLink = 1077, kUtilityLink = 1080, kLogo = 1085, kTitleLine = 1074;
+constexpr int kMakerLine = 1072, kProductNote = 1075, kCaption = 1068, kSearch = 1076;
+constexpr int kUpperGroup = 1064, kPath = 1065, kLowerGroup = 1034, kList = 1055;
 
 // Visibility and enabled state of one control: "V" shown, "H" hidden, then
 // "E" enabled, "D" disabled, or nothing when it does not matter.
@@ -346,4 +348,126 @@ TEST(Program, SecondStartShowsNothingAndEnds) {
   EXPECT_EQ(0u, second.ExitCode());
   EXPECT_EQ(nullptr, FindTopLevel(second.Id(), [](HWND) { return true; }));
   EXPECT_FALSE(first.Ended(0));
+}
+
+TEST(Program, DownloadOffersOpenTheMakersPages) {
+  // This exe stands in for the browser (see support/main.cpp).
+  const char kKey[] = "Software\\Classes\\http\\shell\\open\\command";
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, &key, nullptr));
+  char previous[512] = {};
+  DWORD previousSize = sizeof previous - 1;
+  bool hadPrevious = RegQueryValueExA(key, nullptr, nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(previous), &previousSize) == 0;
+  std::string command = "\"" + ExeFolder() + "sorvane_ui_tests.exe\" --record-url \"%1\"";
+  RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                 static_cast<DWORD>(command.size() + 1));
+  const std::string log = ExeFolder() + "urls.txt";
+  DeleteFileA(log.c_str());
+
+  Program program;
+  ASSERT_TRUE(program.Start());
+  for (int id : {kDownload, kDownloadLink, kUtilityLink}) Click(program.Dialog(), id);
+  std::vector<std::string> urls;
+  WaitUntil([&] {
+    urls.clear();
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);) urls.push_back(line);
+    return urls.size() >= 3;
+  });
+  std::sort(urls.begin(), urls.end());
+  const std::vector<std::string> expected = {
+      "http://www.tarvel-software.com/download/downloadnow.htm",
+      "http://www.tarvel-software.com/download/downloadnow.htm",
+      "http://www.tarvel-software.com/download/utility.htm"};
+  EXPECT_EQ(expected, urls);
+
+  if (hadPrevious) {
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(previous),
+                   previousSize);
+  }
+  RegCloseKey(key);
+  Click(program.Dialog(), kClose);
+  EXPECT_TRUE(program.Ended());
+}
+
+// Absolute mouse input at screen point (x, y), as a user's hand gives it.
+void Mouse(DWORD flags, int x, int y) {
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  input.mi.dx = x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
+  input.mi.dy = y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
+  input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
+  SendInput(1, &input, sizeof input);
+  Sleep(50);
+}
+
+// The pixels of `area` of the screen, or of picture `name` when given.
+std::vector<COLORREF> Pixels(const RECT& area, const char* name = nullptr) {
+  int width = area.right - area.left, height = area.bottom - area.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFOHEADER header = {sizeof header, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP copy = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS,
+                                  &bits, nullptr, 0);
+  HGDIOBJ previous = SelectObject(memory, copy);
+  if (name) {
+    HBITMAP picture = static_cast<HBITMAP>(
+        LoadImageA(GetModuleHandleA(nullptr), name, IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
+    HDC source = CreateCompatibleDC(memory);
+    HGDIOBJ old = SelectObject(source, picture);
+    BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
+    SelectObject(source, old);
+    DeleteDC(source);
+    DeleteObject(picture);
+  } else {
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+  }
+  GdiFlush();
+  const auto* p = static_cast<const COLORREF*>(bits);
+  std::vector<COLORREF> pixels(p, p + width * height);
+  SelectObject(memory, previous);
+  DeleteObject(copy);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+TEST(Program, HoverMakesAButtonHotAndAPressOnTheSurfaceDrags) {
+  Program program;
+  ASSERT_TRUE(program.Start());
+  HWND dialog = program.Dialog();
+  HWND download = GetDlgItem(dialog, kDownload);
+  RECT r = WindowRect(download);
+  GUITHREADINFO gui = {};
+  gui.cbSize = sizeof gui;
+  DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+
+  Mouse(0, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  ASSERT_TRUE(WaitUntil([&] { return GetGUIThreadInfo(thread, &gui) && gui.hwndFocus == download; }));
+  EXPECT_EQ(download, gui.hwndCapture);
+  Repaint(dialog);
+  EXPECT_EQ(Pixels(r, "DOWNLOAD_FOCUS"), Pixels(r));
+
+  // Off the button onto the free surface of the top band: NOTFOCUS again,
+  // the keyboard focus stays; a press there drags the window.
+  Mouse(0, 250, 12);
+  ASSERT_TRUE(WaitUntil([&] { return GetGUIThreadInfo(thread, &gui) && !gui.hwndCapture; }));
+  EXPECT_EQ(download, gui.hwndFocus);
+  Repaint(dialog);
+  EXPECT_EQ(Pixels(r, "DOWNLOAD_NOTFOCUS"), Pixels(r));
+
+  Mouse(MOUSEEVENTF_LEFTDOWN, 250, 12);
+  for (int step = 1; step <= 5; ++step) Mouse(0, 250 + 20 * step, 12 + 20 * step);
+  Mouse(MOUSEEVENTF_LEFTUP, 350, 112);
+  Sync(dialog);
+  EXPECT_TRUE(WaitUntil([&] { return WindowRect(dialog).left == 100; }, 2000));
+  RECT moved = WindowRect(dialog);
+  EXPECT_EQ(100, moved.left);
+  EXPECT_EQ(100, moved.top);
+  Mouse(0, 1200, 1000);  // out of the way of the next program's window
+  Click(dialog, kClose);
+  EXPECT_TRUE(program.Ended());
 }

@@ -3,7 +3,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+
+#include "support/driver.h"
+
 int main(int argc, char** argv) {
+  // Stand-in browser: the tests make this exe the handler of http
+  // addresses, and it notes each address it is asked to open.
+  if (argc == 3 && std::strcmp(argv[1], "--record-url") == 0) {
+    std::FILE* out = std::fopen((ui_test::ExeFolder() + "urls.txt").c_str(), "a");
+    if (!out) return 1;
+    std::fprintf(out, "%s\n", argv[2]);
+    return std::fclose(out) == 0 ? 0 : 1;
+  }
+
   // Without a window manager on the test display, hiding a window that Wine
   // lets the manager handle waits two seconds for an answer that never
   // comes; unmanaged windows end at once. Set before any window exists, so
