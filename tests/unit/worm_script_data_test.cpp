@@ -60,12 +60,12 @@ TEST(ScriptSignatureData, ThirteenRecordsInOrder) {
     const ScriptSignature& r = ScriptSignatureTable[i];
     EXPECT_STREQ(r.Name, expected[i].name);
     EXPECT_LT(std::strlen(r.Name), size_t(ScriptNameSize));
-    EXPECT_EQ(r.ReferenceSize, expected[i].size);
-    EXPECT_EQ(r.SizeRule, expected[i].rule);
-    EXPECT_EQ(r.Region, expected[i].region);
-    EXPECT_EQ(r.MatchKind, expected[i].kind);
-    EXPECT_EQ(r.Position, expected[i].position);
-    EXPECT_EQ(r.PatternLength, 100);
+    EXPECT_EQ(int32_t(r.ReferenceSize), expected[i].size);
+    EXPECT_EQ(int16_t(r.SizeRule), expected[i].rule);
+    EXPECT_EQ(int16_t(r.Region), expected[i].region);
+    EXPECT_EQ(int16_t(r.MatchKind), expected[i].kind);
+    EXPECT_EQ(int16_t(r.Position), expected[i].position);
+    EXPECT_EQ(int(r.PatternLength), 100);
     // Unscrambled, a pattern is printable text free of whitespace.
     const forge::Bytes p = forge::ScriptPattern(i);
     ASSERT_EQ(p.size(), 100u);
