@@ -25,6 +25,8 @@
 #include "platform/emu/win32_perf.h"
 #include "platform/emu/win32_process.h"
 #include "platform/emu/win32_system.h"
+#include "platform/emu/win32_service.h"
+#include "platform/emu/win32_psapi.h"
 #endif
 
 #include <cstdio>

@@ -64,6 +64,13 @@ int ExMessageBox(const char* text, const char* title, unsigned style) {
   return answer;
 }
 
+// The system's own message box: recorded with the prompts, answered OK.
+int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+  CountCall("MessageBoxA");
+  prompts.push_back(Prompt{text ? text : "", caption ? caption : "", type, IDOK});
+  return IDOK;
+}
+
 void ExitProgram(int code) {
   CountCall("ExitProgram");
   ended = true;

@@ -99,6 +99,7 @@ struct Prompt {
 };
 // Answers ExMessageBox gives, in order; when the script is used up, a
 // question gets IDNO (or IDCANCEL for OK/Cancel) and a notice IDOK.
+// Boxes of the system's MessageBoxA are recorded too, answered IDOK.
 void ScriptAnswers(const std::vector<int>& answers);
 const std::vector<Prompt>& Prompts();
 
@@ -129,3 +130,4 @@ size_t OpenDescriptors();
 #include "platform/emu/registry_control.h"
 #include "platform/emu/process_control.h"
 #include "platform/emu/system_control.h"
+#include "platform/emu/service_control.h"

@@ -1,7 +1,8 @@
 // Modules of the emulated machine for LoadLibraryA and GetProcAddress:
-// "Kernel32.dll" (with the Toolhelp calls where the platform has them) and
-// any module a test adds. A module is found by its bare name or by its full
-// path in the system directory; every name asked for is recorded.
+// "Kernel32.dll" (with the Toolhelp calls where the platform has them),
+// "psapi.dll" and any module a test adds. A module is found by its bare
+// name or by its full path in the system directory; every name asked for
+// is recorded.
 #include <strings.h>
 
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "platform/emu/fs.h"
 #include "platform/emu/machine.h"
+#include "platform/emu/psapi_module.h"
 #include "platform/emu/system_state.h"
 
 namespace emu {
@@ -36,6 +38,7 @@ void ResetModules() {
   loaded.clear();
   toolhelp = 0;
   modules.push_back(Module{"kernel32.dll", {}});
+  modules.push_back(Module{"psapi.dll", PsapiExports()});
 }
 ResetHook moduleHook(ResetModules);
 

@@ -27,6 +27,9 @@ DWORD AddProcess(const std::string& imagePath, const ProcessOptions& options = {
 void AddProcessWithId(DWORD id, const std::string& imagePath, const ProcessOptions& options = {});
 
 bool ProcessRunning(DWORD id);
+// Ends a process by itself (a service that stopped): no TerminateProcess
+// call, nothing recorded in Terminations().
+void RemoveProcess(DWORD id);
 // Ids of the running processes whose image is `imagePath` (ignoring case).
 std::vector<DWORD> ProcessesRunning(const std::string& imagePath);
 // True while a running process has `imagePath` as its image.

@@ -81,6 +81,10 @@ void AddProcessWithId(DWORD id, const std::string& imagePath, const ProcessOptio
 
 bool ProcessRunning(DWORD id) { return Find(id) != nullptr; }
 
+void RemoveProcess(DWORD id) {
+  if (EmuProcess* p = Find(id)) processes.erase(processes.begin() + (p - processes.data()));
+}
+
 std::vector<DWORD> ProcessesRunning(const std::string& imagePath) {
   std::vector<DWORD> ids;
   for (const auto& p : processes) {
