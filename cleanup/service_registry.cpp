@@ -1,0 +1,114 @@
+// Removes the registration of a service whose image was found infected, in
+// both control sets, and only where the registration names that image: a
+// service that merely shares the image's file name is left alone.
+#include "cleanup/service_stop.h"
+
+#include "platform/system.h"
+
+namespace {
+
+// The six keys, each control set's service key after its two subkeys.
+const char* const ServiceKeyFormats[6] = {
+    "SYSTEM\\ControlSet001\\Services\\%s\\Enum", "SYSTEM\\ControlSet001\\Services\\%s\\Security",
+    "SYSTEM\\ControlSet001\\Services\\%s",       "SYSTEM\\CONTROLSET002\\SERVICES\\%s\\Enum",
+    "SYSTEM\\ControlSet002\\Services\\%s\\Security", "SYSTEM\\ControlSet002\\Services\\%s",
+};
+
+const int KeyPathSize = 1024;
+const int ValueSize = 1024;
+const int MaxKeyDepth = 32;
+
+// Writes `format` with `name`; false when it would not fit.
+bool KeyPath(char* out, const char* format, const char* name) {
+  int n = snprintf(out, KeyPathSize, format, name);
+  return n > 0 && n < KeyPathSize;
+}
+
+bool StartsWithNoCase(const char* text, const char* prefix) {
+  return _strnicmp(text, prefix, strlen(prefix)) == 0;
+}
+
+// The service key's "ImagePath" names the image.
+bool KeyNamesImage(const char* keyPath, const char* imagePath) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  char value[ValueSize + 1];
+  DWORD type = 0;
+  DWORD size = ValueSize;
+  LONG e = RegQueryValueExA(key, "ImagePath", nullptr, &type, reinterpret_cast<LPBYTE>(value), &size);
+  RegCloseKey(key);
+  if (e != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0) return false;
+  value[size <= ValueSize ? size : ValueSize] = 0;
+  return ImagePathNames(value, imagePath);
+}
+
+// Deletes a key below HKLM with everything under it; true when it is gone.
+bool DeleteKeyTree(const char* keyPath, int depth) {
+  if (depth > MaxKeyDepth) return false;
+  for (;;) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) break;
+    char name[256];
+    DWORD length = sizeof name;
+    LONG e = RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    if (e != ERROR_SUCCESS) break;
+    char child[KeyPathSize];
+    int n = snprintf(child, sizeof child, "%s\\%s", keyPath, name);
+    if (n <= 0 || n >= KeyPathSize || !DeleteKeyTree(child, depth + 1)) return false;
+  }
+  return RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool ImagePathNames(const char* value, const char* imagePath) {
+  if (!*imagePath) return false;
+  char expanded[ValueSize];
+  DWORD n = ExpandEnvironmentStringsA(value, expanded, sizeof expanded);
+  if (n == 0 || n > sizeof expanded) return false;
+  const char* path = expanded;
+  while (*path == ' ' || *path == '\t') ++path;
+  bool quoted = *path == '"';
+  char program[ValueSize];
+  if (quoted) {
+    const char* end = strchr(path + 1, '"');
+    if (!end) return false;
+    size_t length = static_cast<size_t>(end - (path + 1));
+    memcpy(program, path + 1, length);
+    program[length] = 0;
+  } else {
+    snprintf(program, sizeof program, "%s", path);
+  }
+  // The native forms the service manager also accepts.
+  const char* rest = program;
+  char rooted[ValueSize + MAX_PATH];
+  if (StartsWithNoCase(rest, "\\??\\")) rest += 4;
+  if (StartsWithNoCase(rest, "\\SystemRoot\\")) {
+    char windows[MAX_PATH];
+    UINT w = GetWindowsDirectoryA(windows, sizeof windows);
+    if (w == 0 || w >= sizeof windows) return false;
+    snprintf(rooted, sizeof rooted, "%s\\%s", windows, rest + strlen("\\SystemRoot\\"));
+    rest = rooted;
+  }
+  if (quoted) return _stricmp(rest, imagePath) == 0;
+  // Unquoted: the image, maybe followed by arguments.
+  size_t length = strlen(imagePath);
+  return _strnicmp(rest, imagePath, length) == 0 && (rest[length] == 0 || rest[length] == ' ');
+}
+
+int ServiceRegistryKeys(const char* serviceName, const char* imagePath) {
+  // An empty name would make the Services key itself the service key.
+  if (!*serviceName || strchr(serviceName, '\\')) return 0;
+  int deleted = 0;
+  for (int set = 0; set < 2; ++set) {
+    char keys[3][KeyPathSize];
+    bool fit = true;
+    for (int k = 0; k < 3; ++k) fit = fit && KeyPath(keys[k], ServiceKeyFormats[set * 3 + k], serviceName);
+    if (!fit || !KeyNamesImage(keys[2], imagePath)) continue;
+    DeleteKeyTree(keys[0], 0);
+    DeleteKeyTree(keys[1], 0);
+    if (DeleteKeyTree(keys[2], 0)) deleted = 1;
+  }
+  return deleted;
+}
