@@ -10,7 +10,10 @@ void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
 INT_PTR CDialog::DoModal() {
   CWnd* owner = m_pParentWnd ? m_pParentWnd : AfxGetMainWnd();
   HWND ownerWindow = owner && owner != this ? owner->m_hWnd : nullptr;
-  if (ownerWindow) ownerWindow = GetAncestor(ownerWindow, GA_ROOT);
+  // The owner is the top-level window (the child walk runs on Windows 9x too).
+  while (ownerWindow && (GetWindowLongA(ownerWindow, GWL_STYLE) & WS_CHILD)) {
+    ownerWindow = GetParent(ownerWindow);
+  }
   return DialogBoxParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_templateId), ownerWindow,
                          &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }
