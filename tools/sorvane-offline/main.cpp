@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
     return 2;
   }
+  AddEmulatedProcesses(options.processes);
   emu::ScriptAnswers(options.answers);
   showProgress = isatty(STDERR_FILENO);
 

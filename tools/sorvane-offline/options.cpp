@@ -13,11 +13,14 @@ const char* const OfflineUsage =
     "                       [--answer yes|no|ok|cancel]...\n"
     "                       [--registry FILE.reg] [--save-registry FILE.reg]\n"
     "                       [--platform 9x|nt4|nt5|nt6|other] [--windows-dir C:\\WINDOWS]\n"
+    "                       [--process PID=PATH[:unkillable][:service=NAME]]...\n"
     "Scans the directories given as drives and acts on what it finds (deletes\n"
     "infected files). Results lines go to stdout, then the final status, the\n"
     "removals scheduled for the next start and a requested restart.\n"
     "--registry loads the machine's registry before the scan, --save-registry\n"
-    "writes it after (in the format of the file loaded, else REGEDIT4).\n";
+    "writes it after (in the format of the file loaded, else REGEDIT4).\n"
+    "--process adds a running process with the image PATH (a Windows path) for\n"
+    "the memory scan: one that cannot be terminated, or that runs as service NAME.\n";
 
 namespace {
 
@@ -130,6 +133,17 @@ bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* e
         return false;
       }
       options->windowsDir = value;
+    } else if (name == "--process") {
+      if (!takeValue()) return false;
+      ProcessOption process;
+      if (!ParseProcessOption(value, &process, error)) return false;
+      for (const auto& p : options->processes) {
+        if (p.id == process.id) {
+          *error = "process " + std::to_string(process.id) + " given twice";
+          return false;
+        }
+      }
+      options->processes.push_back(process);
     } else {
       *error = "unknown argument: " + arg;
       return false;

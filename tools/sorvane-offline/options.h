@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/sorvane-offline/process_option.h"
+
 struct DriveOption {
   char letter;
   std::string dir;
@@ -17,6 +19,7 @@ struct OfflineOptions {
   std::string registryOut;   // .reg file written after the scan
   std::string platform;      // 9x, nt4, nt5, nt6, other (empty: the machine's default)
   std::string windowsDir;    // Windows path of the Windows directory
+  std::vector<ProcessOption> processes;  // running processes for the memory scan
 };
 
 // Parses argv; on error returns false with a message in *error.
