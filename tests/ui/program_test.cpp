@@ -136,6 +136,49 @@ void RemoveInstalledKey() {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Tarvel");
 }
 
+// Absolute mouse input at screen point (x, y), as a user's hand gives it.
+void Mouse(DWORD flags, int x, int y) {
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  input.mi.dx = x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
+  input.mi.dy = y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
+  input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
+  SendInput(1, &input, sizeof input);
+  Sleep(50);
+}
+
+// The pixels of `area` of the screen, or of picture `name` when given.
+std::vector<COLORREF> Pixels(const RECT& area, const char* name = nullptr) {
+  int width = area.right - area.left, height = area.bottom - area.top;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFOHEADER header = {sizeof header, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP copy = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS,
+                                  &bits, nullptr, 0);
+  HGDIOBJ previous = SelectObject(memory, copy);
+  if (name) {
+    HBITMAP picture = static_cast<HBITMAP>(
+        LoadImageA(GetModuleHandleA(nullptr), name, IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
+    HDC source = CreateCompatibleDC(memory);
+    HGDIOBJ old = SelectObject(source, picture);
+    BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
+    SelectObject(source, old);
+    DeleteDC(source);
+    DeleteObject(picture);
+  } else {
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+  }
+  GdiFlush();
+  const auto* p = static_cast<const COLORREF*>(bits);
+  std::vector<COLORREF> pixels(p, p + width * height);
+  SelectObject(memory, previous);
+  DeleteObject(copy);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
 }  // namespace
 
 TEST(Program, ReadyStateThenXEndsWithoutQuestion) {
@@ -173,16 +216,18 @@ TEST(Program, ReadyStateThenXEndsWithoutQuestion) {
 }
 
 TEST(Program, InstalledProductTest) {
+  enum End { kEscape, kSystemMenu, kX };
   struct Case {
     const char* value;  // null: the key without the value
     size_t size;
     bool installed;
+    End end;  // each way ends the program before a scan, unasked
   };
   const std::string longValue(400, 'k');
   const Case cases[] = {
-      {"C:\\Program Files\\Kelvora", 25, true},
-      {nullptr, 0, false},
-      {longValue.c_str(), longValue.size() + 1, false},  // does not fit the 300-byte read
+      {"C:\\Program Files\\Kelvora", 25, true, kEscape},
+      {nullptr, 0, false, kSystemMenu},
+      {longValue.c_str(), longValue.size() + 1, false, kX},  // does not fit the 300-byte read
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value ? c.value : "(no value)");
@@ -197,8 +242,13 @@ TEST(Program, InstalledProductTest) {
     if (c.installed) {
       EXPECT_EQ("This program is a part of Kelvora antivirus software.",
                 ControlText(dialog, kProductNote));
+      RECT r = WindowRect(GetDlgItem(dialog, kDownload));
+      Repaint(dialog);
+      EXPECT_EQ(Pixels(r, "DOWNLOAD_DISABLE"), Pixels(r));
     }
-    PressKey(dialog, VK_ESCAPE);  // ends the program before a scan, unasked
+    if (c.end == kEscape) PressKey(dialog, VK_ESCAPE);
+    if (c.end == kSystemMenu) PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    if (c.end == kX) Click(dialog, kClose);
     EXPECT_TRUE(program.Ended());
     RemoveInstalledKey();
   }
@@ -225,6 +275,10 @@ TEST(Program, ScanRunsToTheStatisticsAndEnterNeverEnds) {
   ASSERT_TRUE(WaitForFinish(program));
   ExpectStates(dialog, kFinished, "Finished");
   EXPECT_EQ("Scanning completed", ControlText(dialog, kPath));
+  // The disabled SCAN shows its plain light-blue picture.
+  RECT scan = WindowRect(GetDlgItem(dialog, kScan));
+  Repaint(dialog);
+  EXPECT_EQ(Pixels(scan, "SCAN_DISABLE"), Pixels(scan));
   ExpectStatistics(dialog, planted);
   std::vector<std::string> lines = ListLines(GetDlgItem(dialog, kList));
   if (planted) {
@@ -390,49 +444,6 @@ TEST(Program, DownloadOffersOpenTheMakersPages) {
   RegCloseKey(key);
   Click(program.Dialog(), kClose);
   EXPECT_TRUE(program.Ended());
-}
-
-// Absolute mouse input at screen point (x, y), as a user's hand gives it.
-void Mouse(DWORD flags, int x, int y) {
-  INPUT input = {};
-  input.type = INPUT_MOUSE;
-  input.mi.dx = x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
-  input.mi.dy = y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
-  input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
-  SendInput(1, &input, sizeof input);
-  Sleep(50);
-}
-
-// The pixels of `area` of the screen, or of picture `name` when given.
-std::vector<COLORREF> Pixels(const RECT& area, const char* name = nullptr) {
-  int width = area.right - area.left, height = area.bottom - area.top;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFOHEADER header = {sizeof header, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  void* bits = nullptr;
-  HBITMAP copy = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS,
-                                  &bits, nullptr, 0);
-  HGDIOBJ previous = SelectObject(memory, copy);
-  if (name) {
-    HBITMAP picture = static_cast<HBITMAP>(
-        LoadImageA(GetModuleHandleA(nullptr), name, IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
-    HDC source = CreateCompatibleDC(memory);
-    HGDIOBJ old = SelectObject(source, picture);
-    BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
-    SelectObject(source, old);
-    DeleteDC(source);
-    DeleteObject(picture);
-  } else {
-    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-  }
-  GdiFlush();
-  const auto* p = static_cast<const COLORREF*>(bits);
-  std::vector<COLORREF> pixels(p, p + width * height);
-  SelectObject(memory, previous);
-  DeleteObject(copy);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return pixels;
 }
 
 TEST(Program, HoverMakesAButtonHotAndAPressOnTheSurfaceDrags) {
