@@ -34,17 +34,6 @@ std::string PendingList() {
   return data;
 }
 
-std::string ReadText(const std::string& path) {
-  std::string out;
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return out;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got) out.append(buffer, got);
-  CloseHandle(f);
-  return out;
-}
-
 TEST(DeferredRemoval, TheNtFamilyRecordsTheDeletionInThePendingList) {
   ASSERT_EQ(GetPlatformKind(), PlatformNT);
   const std::string path = "C:\\sorvane-tests\\pending\\held file.exe";

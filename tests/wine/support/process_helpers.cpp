@@ -15,6 +15,17 @@ bool WriteBytes(const std::string& path, const void* bytes, size_t size) {
   return ok && written == size;
 }
 
+std::string ReadText(const std::string& path) {
+  std::string out;
+  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return out;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got) out.append(buffer, got);
+  CloseHandle(f);
+  return out;
+}
+
 StartedProcess::StartedProcess(const std::string& commandLine, bool inheritHandles) {
   STARTUPINFOA si{};
   si.cb = sizeof si;

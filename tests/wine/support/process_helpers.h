@@ -10,6 +10,9 @@
 // Writes `size` bytes to `path` (parent folders are created); true on success.
 bool WriteBytes(const std::string& path, const void* bytes, size_t size);
 
+// The whole content of a file; empty when it cannot be read.
+std::string ReadText(const std::string& path);
+
 // A process the test started; it is terminated and closed at the end of
 // the object's life if it is still running.
 class StartedProcess {
