@@ -143,7 +143,7 @@ TEST_F(PeProbeTest, SectionTableIsReadAtTheStandardPlace) {
   // The optional header claims 240 bytes and the real table follows it;
   // the probe still reads at +248 and sees other bytes.
   PeFile pe;
-  pe.sections = {{0x1000, 0x800, 0x400}};
+  pe.sections.push_back({0x1000, 0x800, 0x400});
   std::string bytes = pe.Bytes();
   bytes[0x80 + 20] = char(240);
   std::string table = bytes.substr(0x80 + 248, 40);
@@ -160,7 +160,7 @@ TEST_F(PeProbeTest, TableIsClearedBetweenFiles) {
   ASSERT_EQ(ReadPeHeader(Open(three.Bytes())), 1);
   ASSERT_EQ(ReadPeSections(fd_), 1);
   PeFile one;
-  one.sections = {{0x1000, 0x1000, 0x400}};
+  one.sections.push_back({0x1000, 0x1000, 0x400});
   ASSERT_EQ(ReadPeHeader(Open(one.Bytes())), 1);
   ASSERT_EQ(ReadPeSections(fd_), 1);
   for (int i = 40; i < PeMaxSections * 40; ++i) ASSERT_EQ(PeImage.SectionTable[i], 0) << i;
@@ -190,7 +190,7 @@ TEST_F(PeProbeTest, AddressMapping) {
   };
   for (const Case& c : cases) {
     PeFile pe;
-    pe.sections = c.sections;
+    for (const Section& section : c.sections) pe.sections.push_back(section);
     ASSERT_EQ(ReadPeHeader(Open(pe.Bytes())), 1) << c.what;
     ASSERT_EQ(ReadPeSections(fd_), 1) << c.what;
     EXPECT_EQ(RvaToFileOffset(c.address, fd_), c.expected) << c.what;
