@@ -6,7 +6,8 @@
 #include "scanners/script_scanner.h"
 #include "scanners/worm_disinfector.h"
 
-// Rows whose scanners are not built yet are left out; they join here.
+// Backdoor and archive copies first, then script pages, then infected
+// executables; a row without a name ends the table.
 const ScannerEntry ScannerTable[] = {
     {"W32/Murkel.Trojan", ScanBackdoorFile},
     {"W32/Joleee.Worm", ScanScriptFile},
