@@ -5,11 +5,12 @@ JOBS    ?= 2
 NATIVE  := $(BUILD)/native
 ASAN    := $(BUILD)/asan
 WIN32   := $(BUILD)/win32
+PROGRAM := $(BUILD)/program
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all native win32 asan deps test test-unit test-asan test-wine test-fuzz demo clean
+.PHONY: all native win32 program asan deps test test-unit test-asan test-wine test-ui test-fuzz demo clean
 
-all: native win32
+all: native win32 program
 
 deps:
 	@scripts/install-deps
@@ -22,12 +23,19 @@ asan:
 	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DSORVANE_SANITIZE=ON >/dev/null
 	@cmake --build $(ASAN) -j$(JOBS)
 
+# The test exes (posix thread model, which GoogleTest needs).
 win32:
 	@cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(WIN32) -j$(JOBS)
 
+# The shipped sorvane.exe (win32 thread model: starts on Windows 98 too).
+program:
+	@cmake -S . -B $(PROGRAM) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686-program.cmake $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(PROGRAM) -j$(JOBS)
+	@scripts/check-imports $(PROGRAM)/ui/sorvane.exe
+
 test: deps
-	@$(MAKE) --no-print-directory test-unit test-asan test-wine test-fuzz
+	@$(MAKE) --no-print-directory test-unit test-asan test-wine test-ui test-fuzz
 
 test-unit: native
 	@cd $(NATIVE) && ctest --output-on-failure
@@ -39,6 +47,10 @@ test-wine: win32
 	@if [ -x scripts/run-wine-tests ] && [ -f $(WIN32)/tests/wine/sorvane_wine_tests.exe ]; then \
 	  scripts/run-wine-tests $(WIN32)/tests/wine/sorvane_wine_tests.exe --gtest_brief=1; \
 	else echo "wine layer: not built"; exit 1; fi
+
+# The real sorvane.exe under Wine and Xvfb, driven by the UI test exe.
+test-ui: native win32 program
+	@SORVANE_EXE=$(CURDIR)/$(PROGRAM)/ui/sorvane.exe scripts/run-ui-tests $(WIN32) $(NATIVE)/tools/forge/forge
 
 # Each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60).
 FUZZ_SECONDS ?= 60
