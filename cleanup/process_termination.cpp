@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "cleanup/entry_point.h"
 #include "cleanup/perf_task_table.h"
 #include "cleanup/platform_kind.h"
 #include "cleanup/termination_routes.h"
@@ -16,15 +17,6 @@ typedef HANDLE(WINAPI* SnapshotCall)(DWORD, DWORD);
 typedef BOOL(WINAPI* EntryCall)(HANDLE, LPPROCESSENTRY32);
 
 const int NameBufferSize = 264;
-
-template <typename F>
-F Lookup(HMODULE module, const char* name) {
-  FARPROC proc = GetProcAddress(module, name);
-  F call;
-  static_assert(sizeof call == sizeof proc, "entry point size");
-  memcpy(&call, &proc, sizeof call);
-  return call;
-}
 
 const char* BaseName(const char* path) {
   const char* slash = strrchr(path, '\\');
@@ -67,7 +59,7 @@ int TerminateByToolhelp(const char* path) {
   if (!kernel) return 0;
   PROCESSENTRY32* entry = static_cast<PROCESSENTRY32*>(calloc(1, sizeof(PROCESSENTRY32)));
   if (!entry) return 0;
-  SnapshotCall snapshot = Lookup<SnapshotCall>(kernel, "CreateToolhelp32Snapshot");
+  SnapshotCall snapshot = EntryPoint<SnapshotCall>(kernel, "CreateToolhelp32Snapshot");
   if (!snapshot) {
     free(entry);
     return 0;
@@ -78,7 +70,7 @@ int TerminateByToolhelp(const char* path) {
     free(entry);
     return 0;
   }
-  EntryCall first = Lookup<EntryCall>(kernel, "Process32First");
+  EntryCall first = EntryPoint<EntryCall>(kernel, "Process32First");
   entry->dwSize = sizeof(PROCESSENTRY32);
   bool more = first && first(list, entry);
   snprintf(target, sizeof target, "%s", BaseName(path));
@@ -91,7 +83,7 @@ int TerminateByToolhelp(const char* path) {
     match = _stricmp(candidate, target) == 0;
   }
   while (more && !match) {
-    EntryCall next = Lookup<EntryCall>(kernel, "Process32Next");
+    EntryCall next = EntryPoint<EntryCall>(kernel, "Process32Next");
     if (!next) break;
     Sleep(100);
     if (!next(list, entry)) break;
@@ -153,9 +145,9 @@ int TerminateByImageName(const char* path) {
   if (!*target) return 0;
   HMODULE kernel = LoadLibraryA("Kernel32.dll");
   if (!kernel) return 0;
-  SnapshotCall snapshot = Lookup<SnapshotCall>(kernel, "CreateToolhelp32Snapshot");
-  EntryCall first = Lookup<EntryCall>(kernel, "Process32First");
-  EntryCall next = Lookup<EntryCall>(kernel, "Process32Next");
+  SnapshotCall snapshot = EntryPoint<SnapshotCall>(kernel, "CreateToolhelp32Snapshot");
+  EntryCall first = EntryPoint<EntryCall>(kernel, "Process32First");
+  EntryCall next = EntryPoint<EntryCall>(kernel, "Process32Next");
   if (!snapshot || !first || !next) return 0;  // NT 4 has no Toolhelp
   HANDLE list = snapshot(TH32CS_SNAPPROCESS, 0);
   if (list == INVALID_HANDLE_VALUE) return 0;
