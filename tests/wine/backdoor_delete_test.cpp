@@ -10,11 +10,9 @@
 #include "scanners/backdoor_scanner.h"
 #include "support/recording_window.h"
 #include "support/scratch_tree.h"
+#include "scanners/signature_record.h"
+#include "tools/forge/forge.h"
 
-// This exe links only the core; the forge's PE writer is plain standard
-// C++, so its sources are compiled into this file.
-#include "tools/forge/backdoor_layouts_data.cpp"
-#include "tools/forge/forge_pe.cpp"
 
 namespace {
 

@@ -11,11 +11,8 @@
 #include "scanners/worm_disinfector.h"
 #include "support/recording_window.h"
 #include "support/scratch_tree.h"
+#include "tools/forge/forge_worm_script.h"
 
-// This exe links only the core; the forge's writers are plain standard
-// C++, so their sources are compiled into this file.
-#include "tools/forge/forge_script.cpp"
-#include "tools/forge/forge_worm.cpp"
 
 // The bytes of support/repair_host.c's program, embedded at build time.
 extern const unsigned char RepairHost[];
