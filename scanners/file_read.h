@@ -21,3 +21,17 @@ inline bool SeekToOffset(int fd, uint32_t offset) {
 inline bool ReadExactly(int fd, void* buffer, unsigned count) {
   return _read(fd, buffer, count) == int(count);
 }
+
+inline void WriteLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+// Seeks to a 32-bit file offset and reads exactly `count` bytes.
+inline bool ReadAt(int fd, uint32_t offset, void* buffer, unsigned count) {
+  return SeekToOffset(fd, offset) && ReadExactly(fd, buffer, count);
+}
+
+// Seeks to a 32-bit file offset and writes exactly `count` bytes.
+inline bool WriteAt(int fd, uint32_t offset, const void* buffer, unsigned count) {
+  return SeekToOffset(fd, offset) && _write(fd, buffer, count) == int(count);
+}

@@ -10,11 +10,6 @@ PeHeaderImages PeImage;
 
 namespace {
 
-// Seeks to `offset` from the start and reads exactly `count` bytes.
-bool ReadAt(int fd, uint32_t offset, void* buffer, unsigned count) {
-  return SeekToOffset(fd, offset) && ReadExactly(fd, buffer, count);
-}
-
 struct Section {
   uint32_t virtualSize, virtualAddress, rawPointer;
 };

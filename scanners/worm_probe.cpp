@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/system.h"
+#include "scanners/file_read.h"
 #include "scanners/pe_probe.h"
 #include "scanners/worm_decryptor.h"
 #include "scanners/worm_disinfector.h"
@@ -18,25 +19,6 @@ constexpr int EntryPointField = 16;
 constexpr int VirtualSizeField = 8;
 constexpr int CharacteristicsField = 36;
 
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-// Seeks to a 32-bit file offset (as the run-time's 32-bit long sees it)
-// and reads exactly `count` bytes.
-bool ReadAt(int fd, uint32_t offset, uint8_t* buffer, unsigned count) {
-  const long at = long(int32_t(offset));
-  if (at < 0 || _lseek(fd, at, SEEK_SET) != at) return false;
-  return _read(fd, buffer, count) == int(count);
-}
-
-bool WriteAt(int fd, long offset, const uint8_t* buffer, unsigned count) {
-  if (_lseek(fd, offset, SEEK_SET) != offset) return false;
-  return _write(fd, buffer, count) == int(count);
-}
 
 // The repair once the variant is recognised; body holds the decrypted bytes.
 int Repair(int fd, const WormVariant& variant, const uint8_t* body, long length,
@@ -45,14 +27,14 @@ int Repair(int fd, const WormVariant& variant, const uint8_t* body, long length,
   const unsigned count = PeSectionCount();
   uint8_t* last = PeImage.SectionTable + (count - 1) * PeSectionHeaderSize;
 
-  uint32_t field = Le32(body + variant.HostEntryOffset);
+  uint32_t field = ReadLe32(body + variant.HostEntryOffset);
   if (variant.HostEntryComplemented) field = ~field;
-  const uint32_t hostEntry = field - Le32(optional + ImageBaseField);
+  const uint32_t hostEntry = field - ReadLe32(optional + ImageBaseField);
   if (hostEntry > uint32_t(length)) return 0;
 
-  Put32(optional + EntryPointField, hostEntry);
-  Put32(optional + SizeOfImageField,
-        Le32(optional + SizeOfImageField) - Le32(last + VirtualSizeField));
+  WriteLe32(optional + EntryPointField, hostEntry);
+  WriteLe32(optional + SizeOfImageField,
+        ReadLe32(optional + SizeOfImageField) - ReadLe32(last + VirtualSizeField));
   std::memset(last, 0, PeSectionHeaderSize);
   WritePeHeaders(fd);  // the old count: the zeroed header reaches the file
   PeImage.FileHeader[2] = uint8_t(count - 1);
@@ -80,7 +62,7 @@ int ProbeWormVariant(int fd, const WormVariant& variant, int repair) {
   const unsigned count = PeSectionCount();
   if (count == 0) return 0;
   const uint8_t* last = PeImage.SectionTable + (count - 1) * PeSectionHeaderSize;
-  if (last[0] != 0 || Le32(last + CharacteristicsField) != WormSectionCharacteristics) return 0;
+  if (last[0] != 0 || ReadLe32(last + CharacteristicsField) != WormSectionCharacteristics) return 0;
 
   const uint32_t entryOffset = RvaToFileOffset(PeEntryPoint(), fd);
   uint8_t entry[WormBlockSize];
