@@ -62,6 +62,7 @@ int _open(const char* path, int flags, ...) {
   if (exists && access != _O_RDONLY) {
     DWORD a;
     if (StoredAttributes(host, &a) && (a & FILE_ATTRIBUTE_READONLY)) return FailWith(EACCES);
+    if (IsImageRunning(path)) return FailWith(EACCES);  // a running image is not writable
   }
   int hostFlags = access == _O_WRONLY ? O_WRONLY : access == _O_RDWR ? O_RDWR : O_RDONLY;
   if (flags & _O_APPEND) hostFlags |= O_APPEND;

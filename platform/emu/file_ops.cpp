@@ -70,6 +70,8 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
   DWORD a = AttributesOfHost(host);
   if (a == INVALID_FILE_ATTRIBUTES) return Fail(ERROR_FILE_NOT_FOUND);
   if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
+  // The image of a running process cannot be deleted (error 5, as on Windows).
+  if (IsImageRunning(path)) return Fail(ERROR_ACCESS_DENIED);
   if (unlink(host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
   ForgetAttributes(host);
   return TRUE;

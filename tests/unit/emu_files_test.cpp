@@ -71,6 +71,19 @@ TEST_F(EmuFilesTest, AttributesGovernDeletionAndWriting) {
   EXPECT_EQ(_open("C:\\dir", _O_RDONLY), -1);
 }
 
+TEST_F(EmuFilesTest, TheImageOfARunningProcessCanBeReadButNotDeletedOrWritten) {
+  WriteFile("C:\\run\\app.exe", "MZ");
+  DWORD id = emu::AddProcess("C:\\RUN\\APP.EXE");
+  EXPECT_FALSE(DeleteFileA("C:\\run\\app.exe"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(_open("C:\\run\\app.exe", _O_RDWR | _O_BINARY), -1);
+  int fd = _open("C:\\run\\app.exe", _O_RDONLY | _O_BINARY);
+  EXPECT_GE(fd, 0);
+  _close(fd);
+  emu::RemoveProcess(id);
+  EXPECT_TRUE(DeleteFileA("C:\\run\\app.exe"));
+}
+
 TEST_F(EmuFilesTest, RenameNeverReplacesAndCarriesAttributes) {
   WriteFile("C:\\a.exe", "A");
   WriteFile("C:\\b.exe", "B");
