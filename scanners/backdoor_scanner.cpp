@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include "cleanup/deferred_removal.h"
-#include "cleanup/process_termination.h"
 #include "cleanup/registry_cleanup.h"
 #include "engine/report.h"
 #include "engine/shared_state.h"
@@ -13,7 +11,7 @@
 #include "platform/system.h"
 #include "scanners/archive_match.h"
 #include "scanners/pe_probe.h"
-#include "scanners/rename_target.h"
+#include "scanners/file_actions.h"
 #include "scanners/signature_match.h"
 
 namespace {
@@ -35,28 +33,6 @@ const ArchiveMatcher ArchiveMatchers[] = {
     {MatchArchive7, "W32/Bagle.O.Worm"}, {MatchArchive8, "W32/Bagle.Aa.Worm"},
 };
 
-void DeleteDetectedFile(const char* path, const char* name) {
-  if (!SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE)) {
-    EmitResultLine("%s     %s Unable to remove", path, name);
-    return;
-  }
-  if (DeleteFileA(path) || (TerminateProcessByPath(path) && DeleteFileA(path))) {
-    ++FilesRemoved;
-    EmitResultLine("%s     %s removed", path, name);
-    return;
-  }
-  EmitResultLine("%s     %s Unable to remove", path, name);
-  RestartNeeded = ScheduleDeleteAtRestart(path);
-}
-
-void RenameDetectedFile(const char* path, const char* name) {
-  char target[ScanFileBufferSize];
-  if (BuildRenameTarget(path, target, sizeof target) && MoveFileA(path, target))
-    EmitResultLine("%s     %s renamed", path, name);
-  else
-    EmitResultLine("%s     %s Rename failed", path, name);
-}
-
 // Records a detection for the registry cleanup and the path display.
 void NoteDetection(const char* path, const char* name) {
   CopyText(CurrentDetection, name);
@@ -75,7 +51,7 @@ void ActOnDetectedFile(const char* path, const char* name) {
   switch (ActionMode) {
     case ActionClean:
     case ActionDelete:
-      DeleteDetectedFile(path, name);
+      RemoveDetectedFile(path, name, name);
       break;
     case ActionRename:
       RenameDetectedFile(path, name);

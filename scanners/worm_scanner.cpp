@@ -3,15 +3,13 @@
 // renames, deletes or reports the file.
 #include <cstring>
 
-#include "cleanup/deferred_removal.h"
-#include "cleanup/process_termination.h"
 #include "cleanup/registry_cleanup.h"
 #include "engine/report.h"
 #include "engine/shared_state.h"
 #include "engine/text.h"
 #include "platform/system.h"
 #include "scanners/pe_probe.h"
-#include "scanners/rename_target.h"
+#include "scanners/file_actions.h"
 #include "scanners/worm_disinfector.h"
 
 namespace {
@@ -50,28 +48,6 @@ void RepairFile(const char* path) {
   }
 }
 
-void RenameFile(const char* path, const char* name) {
-  char target[ScanFileBufferSize];
-  if (BuildRenameTarget(path, target, sizeof target) && MoveFileA(path, target))
-    EmitResultLine("%s     %s renamed", path, name);
-  else
-    EmitResultLine("%s     %s Rename failed", path, name);
-}
-
-void RemoveFile(const char* path, const char* name) {
-  if (!SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE)) {
-    EmitResultLine("%s     %s Unable to remove", path, CurrentDetection);
-    return;
-  }
-  if (DeleteFileA(path) || (TerminateProcessByPath(path) && DeleteFileA(path))) {
-    ++FilesRemoved;
-    EmitResultLine("%s     %s removed", path, name);
-    return;
-  }
-  EmitResultLine("%s     %s Unable to remove", path, name);
-  RestartNeeded = ScheduleDeleteAtRestart(path);
-}
-
 }  // namespace
 
 int ScanWormFile(const char* name, const char* path) {
@@ -104,8 +80,8 @@ int ScanWormFile(const char* name, const char* path) {
   CopyText(StatusText, path);
   switch (ActionMode) {
     case ActionClean: RepairFile(path); break;
-    case ActionRename: RenameFile(path, name); break;
-    case ActionDelete: RemoveFile(path, name); break;
+    case ActionRename: RenameDetectedFile(path, name); break;
+    case ActionDelete: RemoveDetectedFile(path, name, CurrentDetection); break;
     case ActionReport: EmitResultLine("%s     %s found", path, CurrentDetection); break;
     default: break;
   }
