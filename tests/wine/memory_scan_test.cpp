@@ -18,7 +18,6 @@
 #include "support/process_helpers.h"
 #include "support/recording_window.h"
 #include "support/scripted_message_box.h"
-// The forge's PE writer is compiled into this exe by backdoor_delete_test.cpp.
 #include "tools/forge/forge.h"
 
 extern const unsigned char Sleeper[];
