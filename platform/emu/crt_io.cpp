@@ -1,6 +1,17 @@
 // The run-time's low-level descriptor calls over emulated drives, with the
 // Windows semantics a scanner relies on: 32-bit offsets, read-only files
 // refusing write access, directories refusing to open.
+//
+// Each descriptor keeps its own file position and reads with pread, so a
+// seek costs no host call. Read-only descriptors serve small reads from a
+// few 4 KiB blocks shared by every descriptor of the same file (the three
+// scanners each open a file and read many small headers near its start and
+// its end); a block belongs to the file's device, inode, length and
+// modification time as the descriptor showed them at the open. Blocks and
+// cached lengths are dropped whenever the emulation changes a host file.
+// For the same reason the host descriptor of a read-only file is kept
+// after _close while the walk is still at that entry: the next scanner's
+// _open of the same path takes it over instead of opening again.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +19,7 @@
 
 #include <climits>
 #include <cstdarg>
+#include <cstring>
 #include <map>
 
 #include "platform/emu/fs.h"
@@ -17,22 +29,85 @@ using namespace emu;
 
 namespace {
 
+constexpr unsigned BlockSize = 4096;
+constexpr int BlockSlots = 8;
+
+// Which file a block belongs to.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t length = -1;
+  struct timespec modified = {0, 0};
+
+  bool operator==(const FileIdentity& o) const {
+    return device == o.device && inode == o.inode && length == o.length &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+  }
+};
+
+struct Block {
+  FileIdentity file;
+  int64_t index = -1;  // block number in the file, -1: empty
+  unsigned length = 0;
+  uint64_t generation = 0;
+  uint64_t lastUse = 0;
+  char data[BlockSize];
+};
+
+Block blocks[BlockSlots];
+uint64_t blockUses;
+
 struct OpenFile {
   std::string windowsPath;
   std::string host;
+  bool readOnly = false;
+  bool append = false;
+  int64_t position = 0;
+  int64_t length = -1;  // cached length, valid while lengthGeneration is current
+  uint64_t lengthGeneration = 0;
+  bool cached = false;  // a read-only regular file: reads use the blocks
+  FileIdentity identity;
 };
 
 std::map<int, OpenFile> openFiles;
 int64_t bytesRead;
 
+// A closed read-only descriptor kept for the next open of the same file.
+struct Parked {
+  int fd = -1;
+  std::string host;
+  uint64_t generation = 0, epoch = 0;
+} parked;
+
+void DropParked() {
+  if (parked.fd >= 0) close(parked.fd);
+  parked.fd = -1;
+}
+
+// The parked descriptor when it was closed for the same host path while
+// the walk is still at the same entry and nothing changed, else -1.
+int TakeParked(const std::string& host) {
+  if (parked.fd < 0) return -1;
+  if (parked.generation != HostGeneration() || parked.epoch != EntryEpoch() || parked.host != host) {
+    DropParked();
+    return -1;
+  }
+  int fd = parked.fd;
+  parked.fd = -1;
+  return fd;
+}
+
 void ResetCrt() {
+  DropParked();
   for (auto& f : openFiles) close(f.first);
   openFiles.clear();
   bytesRead = 0;
+  for (Block& b : blocks) b = Block();
+  blockUses = 0;
 }
 ResetHook crtHook(ResetCrt);
 
-const OpenFile* Lookup(int fd) {
+OpenFile* Lookup(int fd) {
   auto it = openFiles.find(fd);
   if (it == openFiles.end()) {
     errno = EBADF;
@@ -46,18 +121,120 @@ int FailWith(int error) {
   return -1;
 }
 
+// The file's length, from the host once per content generation.
+int64_t LengthOf(int fd, OpenFile& f) {
+  if (f.length < 0 || f.lengthGeneration != HostGeneration()) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return -1;
+    f.length = st.st_size;
+    f.lengthGeneration = HostGeneration();
+  }
+  return f.length;
+}
+
+// pread until `count` bytes or the end of the file; -1 on an error.
+ssize_t ReadAt(int fd, char* out, size_t count, int64_t offset) {
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = pread(fd, out + done, count - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+// How many of `count` bytes from block `index` on lie inside the file's
+// length as seen at the open (asking for no more spares a read that only
+// finds the end).
+size_t Within(const OpenFile& f, int64_t index, size_t count) {
+  const int64_t left = f.identity.length - index * int64_t(BlockSize);
+  if (left <= 0) return 0;
+  return size_t(left) < count ? size_t(left) : count;
+}
+
+void Fill(Block& b, const OpenFile& f, int64_t index, const char* data, unsigned length) {
+  std::memcpy(b.data, data, length);
+  b.file = f.identity;
+  b.index = index;
+  b.length = length;
+  b.generation = HostGeneration();
+  b.lastUse = ++blockUses;
+}
+
+// Block `index` of the descriptor's file, read when no slot holds it.
+const Block* BlockOf(int fd, OpenFile& f, int64_t index) {
+  Block* victim = &blocks[0];
+  for (Block& b : blocks) {
+    if (b.index == index && b.generation == HostGeneration() && b.file == f.identity) {
+      b.lastUse = ++blockUses;
+      return &b;
+    }
+    if (b.lastUse < victim->lastUse) victim = &b;
+  }
+  // The last block of a file longer than one block comes with the block
+  // before it: the tail reads of the scanners reach back 4 KiB.
+  const int64_t last = (f.identity.length - 1) / BlockSize;
+  if (index == last && index > 0) {
+    Block* before = victim == &blocks[0] ? &blocks[1] : &blocks[0];
+    for (Block& b : blocks) {
+      if (&b != victim && b.lastUse < before->lastUse) before = &b;
+    }
+    char pair[2 * BlockSize];
+    ssize_t n = ReadAt(fd, pair, Within(f, index - 1, sizeof pair), (index - 1) * BlockSize);
+    if (n < 0) return nullptr;
+    const unsigned first = n < ssize_t(BlockSize) ? unsigned(n) : BlockSize;
+    Fill(*before, f, index - 1, pair, first);
+    Fill(*victim, f, index, pair + first, unsigned(n) - first);
+    return victim;
+  }
+  ssize_t n = ReadAt(fd, victim->data, Within(f, index, BlockSize), index * BlockSize);
+  if (n < 0) return nullptr;
+  victim->file = f.identity;
+  victim->index = index;
+  victim->length = static_cast<unsigned>(n);
+  victim->generation = HostGeneration();
+  victim->lastUse = ++blockUses;
+  return victim;
+}
+
+// A read of up to two blocks through the block cache; -1 on an error.
+ssize_t CachedRead(int fd, OpenFile& f, char* out, unsigned count) {
+  unsigned done = 0;
+  while (done < count) {
+    int64_t at = f.position + done;
+    const Block* b = BlockOf(fd, f, at / BlockSize);
+    if (!b) return -1;
+    unsigned inBlock = static_cast<unsigned>(at % BlockSize);
+    if (inBlock >= b->length) break;  // the end of the file
+    unsigned n = b->length - inBlock;
+    if (n > count - done) n = count - done;
+    std::memcpy(out + done, b->data + inBlock, n);
+    done += n;
+    if (b->length < BlockSize) break;
+  }
+  return done;
+}
+
 }  // namespace
 
 int _open(const char* path, int flags, ...) {
   if (FaultFor("_open", path)) return -1;
   std::string host;
   DWORD error;
-  bool ok = (flags & _O_CREAT) ? ResolveForCreate(path, &host, &error)
-                               : ResolvePath(path, &host, &error);
-  if (!ok) return FailWith(ErrnoFromError(error));
-  int access = flags & 3;
   struct stat st;
-  bool exists = stat(host.c_str(), &st) == 0;
+  bool exists;
+  if (flags & _O_CREAT) {
+    if (!ResolveForCreate(path, &host, &error)) return FailWith(ErrnoFromError(error));
+    exists = stat(host.c_str(), &st) == 0;
+  } else {
+    if (!ResolvePath(path, &host, &error, nullptr, &st)) return FailWith(ErrnoFromError(error));
+    exists = S_ISLNK(st.st_mode) ? stat(host.c_str(), &st) == 0 : true;
+  }
+  int access = flags & 3;
   if (exists && S_ISDIR(st.st_mode)) return FailWith(EACCES);
   if (exists && access != _O_RDONLY) {
     DWORD a;
@@ -69,21 +246,56 @@ int _open(const char* path, int flags, ...) {
   if (flags & _O_CREAT) hostFlags |= O_CREAT;
   if (flags & _O_TRUNC) hostFlags |= O_TRUNC;
   if (flags & _O_EXCL) hostFlags |= O_EXCL;
-  int fd = open(host.c_str(), hostFlags | O_CLOEXEC, 0644);
+  if (flags & (_O_TRUNC | _O_CREAT)) HostFilesChanged();
+  bool plainRead = exists && S_ISREG(st.st_mode) && hostFlags == O_RDONLY;
+  int fd = plainRead ? TakeParked(host) : -1;
+  if (fd < 0) fd = open(host.c_str(), hostFlags | O_CLOEXEC, 0644);
   if (fd < 0) return -1;
-  openFiles[fd] = OpenFile{path, host};
+  // The file as it is now, from the descriptor itself: its length and the
+  // identity its cached blocks go by.
+  FileIdentity identity;
+  if (plainRead && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    identity.device = st.st_dev;
+    identity.inode = st.st_ino;
+    identity.length = st.st_size;
+    identity.modified = st.st_mtim;
+  } else {
+    plainRead = false;
+  }
+  OpenFile& f = openFiles[fd];
+  f = OpenFile();
+  f.windowsPath = path;
+  f.host = host;
+  f.readOnly = access == _O_RDONLY;
+  f.append = (flags & _O_APPEND) != 0;
+  if (plainRead) {
+    f.length = st.st_size;  // the status just taken: no fstat for the length
+    f.lengthGeneration = HostGeneration();
+    f.cached = true;
+    f.identity = identity;
+  }
   return fd;
 }
 
 int _close(int fd) {
   CountCall("_close");
-  if (!Lookup(fd)) return -1;
+  OpenFile* f = Lookup(fd);
+  if (!f) return -1;
+  if (f->cached && f->lengthGeneration == HostGeneration()) {
+    DropParked();
+    parked.fd = fd;
+    parked.host = f->host;
+    parked.generation = HostGeneration();
+    parked.epoch = EntryEpoch();
+    openFiles.erase(fd);
+    return 0;
+  }
   openFiles.erase(fd);
   return close(fd);
 }
 
 int _read(int fd, void* buffer, unsigned count) {
-  const OpenFile* f = Lookup(fd);
+  OpenFile* f = Lookup(fd);
   if (!f) {
     CountCall("_read");
     return -1;
@@ -91,43 +303,44 @@ int _read(int fd, void* buffer, unsigned count) {
   if (FaultFor("_read", f->windowsPath.c_str())) return -1;
   if (count > INT_MAX) return FailWith(EINVAL);
   char* out = static_cast<char*>(buffer);
-  unsigned done = 0;
-  while (done < count) {
-    ssize_t n = read(fd, out + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (n == 0) break;
-    done += static_cast<unsigned>(n);
-  }
+  ssize_t done = f->cached && count <= BlockSize ? CachedRead(fd, *f, out, count)
+                                                 : ReadAt(fd, out, count, f->position);
+  if (done < 0) return -1;
+  f->position += done;
   bytesRead += done;
   return static_cast<int>(done);
 }
 
 int _write(int fd, const void* buffer, unsigned count) {
-  const OpenFile* f = Lookup(fd);
+  OpenFile* f = Lookup(fd);
   if (!f) {
     CountCall("_write");
     return -1;
   }
   if (FaultFor("_write", f->windowsPath.c_str())) return -1;
   if (count > INT_MAX) return FailWith(EINVAL);
+  HostFilesChanged();
+  if (f->append) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return -1;
+    f->position = st.st_size;
+  }
   const char* in = static_cast<const char*>(buffer);
   unsigned done = 0;
   while (done < count) {
-    ssize_t n = write(fd, in + done, count - done);
+    ssize_t n = pwrite(fd, in + done, count - done, static_cast<off_t>(f->position + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;
     }
     done += static_cast<unsigned>(n);
   }
+  f->position += done;
   return static_cast<int>(done);
 }
 
 long _lseek(int fd, long offset, int origin) {
-  const OpenFile* f = Lookup(fd);
+  OpenFile* f = Lookup(fd);
   if (!f) {
     CountCall("_lseek");
     return -1;
@@ -140,40 +353,41 @@ long _lseek(int fd, long offset, int origin) {
   if (origin == SEEK_SET) {
     base = 0;
   } else if (origin == SEEK_CUR) {
-    base = lseek(fd, 0, SEEK_CUR);
+    base = f->position;
   } else if (origin == SEEK_END) {
-    struct stat st;
-    base = fstat(fd, &st) == 0 ? st.st_size : -1;
+    base = LengthOf(fd, *f);
   } else {
     return FailWith(EINVAL);
   }
   if (base < 0) return -1;
   int64_t target = base + delta;
   if (target < 0 || target > INT32_MAX) return FailWith(EINVAL);
-  return lseek(fd, target, SEEK_SET) < 0 ? -1 : static_cast<long>(target);
+  f->position = target;
+  return static_cast<long>(target);
 }
 
 long _filelength(int fd) {
-  const OpenFile* f = Lookup(fd);
+  OpenFile* f = Lookup(fd);
   if (!f) {
     CountCall("_filelength");
     return -1;
   }
   if (FaultFor("_filelength", f->windowsPath.c_str())) return -1;
-  struct stat st;
-  if (fstat(fd, &st) != 0) return -1;
-  if (st.st_size > INT32_MAX) return FailWith(EFBIG);  // beyond a 32-bit long
-  return static_cast<long>(st.st_size);
+  int64_t length = LengthOf(fd, *f);
+  if (length < 0) return -1;
+  if (length > INT32_MAX) return FailWith(EFBIG);  // beyond a 32-bit long
+  return static_cast<long>(length);
 }
 
 int _chsize(int fd, long size) {
-  const OpenFile* f = Lookup(fd);
+  OpenFile* f = Lookup(fd);
   if (!f) {
     CountCall("_chsize");
     return -1;
   }
   if (FaultFor("_chsize", f->windowsPath.c_str())) return -1;
   if (size < 0 || size > INT32_MAX) return FailWith(EINVAL);
+  HostFilesChanged();
   return ftruncate(fd, size) == 0 ? 0 : -1;
 }
 

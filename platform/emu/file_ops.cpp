@@ -46,19 +46,21 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
   if (FaultFor("GetFileAttributesA", path)) return INVALID_FILE_ATTRIBUTES;
   std::string host;
   DWORD error;
-  if (!ResolvePath(path, &host, &error)) {
+  struct stat st;
+  if (!ResolvePath(path, &host, &error, nullptr, &st)) {
     SetLastError(error);
     return INVALID_FILE_ATTRIBUTES;
   }
-  return AttributesOfHost(host);
+  return AttributesOf(host, st);
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
   if (FaultFor("SetFileAttributesA", path)) return FALSE;
   std::string host;
   DWORD error;
-  if (!ResolvePath(path, &host, &error)) return Fail(error);
-  StoreAttributes(host, attributes);
+  struct stat st;
+  if (!ResolvePath(path, &host, &error, nullptr, &st)) return Fail(error);
+  StoreAttributes(host, attributes, (AttributesOf(host, st) & FILE_ATTRIBUTE_DIRECTORY) != 0);
   return TRUE;
 }
 
@@ -72,6 +74,7 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
   if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
   // The image of a running process cannot be deleted (error 5, as on Windows).
   if (IsImageRunning(path)) return Fail(ERROR_ACCESS_DENIED);
+  HostFilesChanged();
   if (unlink(host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
   ForgetAttributes(host);
   return TRUE;
@@ -85,6 +88,7 @@ BOOL WINAPI MoveFileA(LPCSTR from, LPCSTR to) {
   if (!ResolveForCreate(to, &hostTo, &error)) return Fail(error);
   struct stat st;
   if (hostTo != hostFrom && lstat(hostTo.c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
+  HostFilesChanged();
   if (rename(hostFrom.c_str(), hostTo.c_str()) != 0) return Fail(ErrorFromErrno(errno));
   MoveAttributes(hostFrom, hostTo);
   return TRUE;
@@ -102,6 +106,7 @@ BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
   if (exists && (AttributesOfHost(hostTo) & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
   int in = open(hostFrom.c_str(), O_RDONLY);
   if (in < 0) return Fail(ErrorFromErrno(errno));
+  HostFilesChanged();
   int out = open(hostTo.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (out < 0) {
     close(in);
@@ -121,6 +126,6 @@ BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
   if (close(out) != 0) ok = false;
   if (!ok) return Fail(ERROR_ACCESS_DENIED);
   DWORD a;
-  if (StoredAttributes(hostFrom, &a)) StoreAttributes(hostTo, a);
+  if (StoredAttributes(hostFrom, &a)) StoreAttributes(hostTo, a, false);
   return TRUE;
 }

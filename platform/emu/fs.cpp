@@ -27,6 +27,7 @@ constexpr DWORD SettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HI
 void ResetFileSystem() {
   for (auto& d : drives) d = Drive{};
   storedAttributes.clear();
+  ForgetEntry();
 }
 ResetHook fsHook(ResetFileSystem);
 
@@ -55,6 +56,58 @@ bool SplitComponents(const char* path, std::vector<std::string>* parts, DWORD* e
     parts->push_back(part);
   }
   return true;
+}
+
+struct Entry {
+  std::string host;
+  struct stat st;
+  uint64_t generation = 0;
+  bool valid = false;
+} lastEntry;
+uint64_t hostGeneration = 1;
+uint64_t entryEpoch = 1;
+
+bool RememberedEntry(const std::string& host, struct stat* st) {
+  if (!lastEntry.valid || lastEntry.generation != hostGeneration || lastEntry.host != host) return false;
+  *st = lastEntry.st;
+  return true;
+}
+
+// The host path of a Windows path whose components are all plain names
+// (no ".", "..", empty or invalid ones): the drive's directory, then each
+// component after a "/". *simple is false for any other path.
+std::string SimpleHostPath(const Drive& drive, const char* path, bool* simple) {
+  *simple = false;
+  const char* p = path + 2;
+  if (*p != '\\' && *p != '/' && *p != 0) return std::string();
+  // 0: a character of a name, 1: a separator or the end, 2: not allowed.
+  static const struct Classes {
+    uint8_t of[256];
+    Classes() {
+      for (int c = 0; c < 256; ++c) of[c] = c < 32 || std::strchr(":*?\"<>|", c) ? 2 : 0;
+      of[0] = of[static_cast<unsigned char>('\\')] = of[static_cast<unsigned char>('/')] = 1;
+    }
+  } classes;
+  std::string host;
+  host.reserve(drive.host.size() + std::strlen(p) + 1);
+  host = drive.host;
+  while (*p) {
+    ++p;  // the separator
+    const char* start = p;
+    uint8_t kind;
+    while ((kind = classes.of[static_cast<unsigned char>(*p)]) == 0) ++p;
+    if (kind == 2) return std::string();
+    size_t n = static_cast<size_t>(p - start);
+    if (n == 0) {
+      if (*p == 0 && start == path + 3) break;  // the root, "C:\\"
+      return std::string();
+    }
+    if (start[0] == '.' && (n == 1 || (n == 2 && start[1] == '.'))) return std::string();
+    host += '/';
+    host.append(start, n);
+  }
+  *simple = true;
+  return host;
 }
 
 // Finds the entry of host directory `dir` named `name` ignoring case.
@@ -129,7 +182,8 @@ bool IsWindowsName(const char* name) {
   return true;
 }
 
-bool ResolvePath(const char* path, std::string* host, DWORD* error, bool* isRoot) {
+bool ResolvePath(const char* path, std::string* host, DWORD* error, bool* isRoot,
+                 struct stat* status) {
   if (path && std::strlen(path) >= MAX_PATH) {
     *error = ERROR_FILENAME_EXCED_RANGE;
     return false;
@@ -139,10 +193,28 @@ bool ResolvePath(const char* path, std::string* host, DWORD* error, bool* isRoot
     *error = ERROR_PATH_NOT_FOUND;
     return false;
   }
+  // Most paths come from a search and are spelled as on the host: try that
+  // spelling with one lstat before splitting the path into its parts.
+  bool simple;
+  std::string exact = SimpleHostPath(*drive, path, &simple);
+  if (simple) {
+    struct stat st;
+    if (RememberedEntry(exact, &st) || lstat(exact.c_str(), &st) == 0) {
+      if (isRoot) *isRoot = exact.size() == drive->host.size();
+      if (status) *status = st;
+      *host = std::move(exact);
+      return true;
+    }
+  }
   std::vector<std::string> parts;
   if (!SplitComponents(path, &parts, error)) return false;
   if (isRoot) *isRoot = parts.empty();
-  return ResolveParts(*drive, parts, parts.size(), host, error);
+  if (!ResolveParts(*drive, parts, parts.size(), host, error)) return false;
+  if (status && lstat(host->c_str(), status) != 0) {
+    *error = ERROR_FILE_NOT_FOUND;
+    return false;
+  }
+  return true;
 }
 
 bool ResolveForCreate(const char* path, std::string* host, DWORD* error) {
@@ -200,8 +272,14 @@ bool StoredAttributes(const std::string& host, DWORD* attributes) {
   return true;
 }
 
-void StoreAttributes(const std::string& host, DWORD attributes) {
-  storedAttributes[host] = attributes & SettableAttributes;
+void StoreAttributes(const std::string& host, DWORD attributes, bool isDirectory) {
+  DWORD kept = attributes & SettableAttributes;
+  DWORD untouched = isDirectory ? 0 : FILE_ATTRIBUTE_ARCHIVE;
+  if (kept == untouched) {
+    storedAttributes.erase(host);
+  } else {
+    storedAttributes[host] = kept;
+  }
 }
 
 void ForgetAttributes(const std::string& host) { storedAttributes.erase(host); }
@@ -259,6 +337,24 @@ DWORD ErrorFromErrno(int error) {
   }
 }
 
+void HostFilesChanged() { ++hostGeneration; }
+uint64_t HostGeneration() { return hostGeneration; }
+
+void RememberEntry(const std::string& host, const struct stat& st) {
+  lastEntry.host = host;
+  lastEntry.st = st;
+  lastEntry.generation = hostGeneration;
+  lastEntry.valid = true;
+  ++entryEpoch;
+}
+
+void ForgetEntry() {
+  lastEntry.valid = false;
+  ++entryEpoch;
+}
+
+uint64_t EntryEpoch() { return entryEpoch; }
+
 bool FaultFor(const char* op, const char* path) {
   CountCall(op);
   DWORD error;
@@ -296,8 +392,12 @@ DWORD Attributes(const std::string& windowsPath) {
 }
 
 void SetAttributes(const std::string& windowsPath, DWORD attributes) {
-  std::string host = HostPath(windowsPath);
-  if (!host.empty()) StoreAttributes(host, attributes);
+  std::string host;
+  DWORD error;
+  struct stat st;
+  if (ResolvePath(windowsPath.c_str(), &host, &error, nullptr, &st)) {
+    StoreAttributes(host, attributes, (AttributesOf(host, st) & FILE_ATTRIBUTE_DIRECTORY) != 0);
+  }
 }
 
 }  // namespace emu

@@ -21,9 +21,10 @@ const Drive* DriveOf(const char* windowsPath);
 // Resolves an existing Windows path to its host path, looking each component
 // up ignoring case (exact spelling first). On failure returns false and sets
 // *error to ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_INVALID_NAME or
-// ERROR_FILENAME_EXCED_RANGE. *isRoot tells whether the path names a drive root.
+// ERROR_FILENAME_EXCED_RANGE. *isRoot tells whether the path names a drive root;
+// *status, when given, receives the lstat of the resolved host path.
 bool ResolvePath(const char* windowsPath, std::string* host, DWORD* error,
-                 bool* isRoot = nullptr);
+                 bool* isRoot = nullptr, struct stat* status = nullptr);
 
 // Like ResolvePath for a path whose last component need not exist: the parent
 // must exist; an existing last component is found ignoring case, a missing
@@ -38,8 +39,11 @@ bool IsWindowsName(const char* name);
 DWORD AttributesOf(const std::string& host, const struct stat& st);
 
 // The settable attribute bits stored for a host path (absent: none stored).
+// Bits equal to what an untouched entry shows (ARCHIVE for a file, none for
+// a directory) are not kept, so the table holds only files whose attributes
+// the scan really changed, however large the tree.
 bool StoredAttributes(const std::string& host, DWORD* attributes);
-void StoreAttributes(const std::string& host, DWORD attributes);
+void StoreAttributes(const std::string& host, DWORD attributes, bool isDirectory);
 void ForgetAttributes(const std::string& host);
 void MoveAttributes(const std::string& from, const std::string& to);
 
@@ -47,6 +51,21 @@ void MoveAttributes(const std::string& from, const std::string& to);
 int ErrnoFromError(DWORD error);
 // Windows error for an errno value of a host call.
 DWORD ErrorFromErrno(int error);
+
+// Called whenever the emulation creates, writes, truncates, deletes or
+// renames a host file: open descriptors drop the content and length they
+// keep (crt_io.cpp), and the remembered search entry is dropped.
+void HostFilesChanged();
+uint64_t HostGeneration();
+
+// The entry a search has just returned, with its lstat: the calls that
+// follow for that path (the scanners' attribute calls and opens) use it
+// instead of asking the host again. It lasts until the next search call or
+// the next change the emulation makes to the host's files.
+void RememberEntry(const std::string& host, const struct stat& st);
+void ForgetEntry();
+// Changes whenever the remembered entry is set or dropped.
+uint64_t EntryEpoch();
 
 // Counts the call and applies any injected fault; true when it must fail
 // (the last error is then set to the injected error).

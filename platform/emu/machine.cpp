@@ -4,7 +4,10 @@
 
 #include <strings.h>
 
+#include <forward_list>
 #include <map>
+#include <string_view>
+#include <unordered_map>
 
 #include "engine/shared_state.h"
 
@@ -25,12 +28,25 @@ struct Fault {
 };
 
 std::vector<Fault> faults;
-std::map<std::string, int> callCounts;
+// Counts by operation name; the keys view copies kept in callNames, so a
+// call is counted without building a string.
+std::unordered_map<std::string_view, int> callCounts;
+std::forward_list<std::string> callNames;
+std::unordered_map<const void*, int*> countersByAddress;
+struct RecentCounter {
+  const char* op;
+  int* counter;
+};
+constexpr size_t RecentSlots = 64;
+RecentCounter recentCounters[RecentSlots];
 DWORD lastError;
 
 void ResetMachineCore() {
   faults.clear();
   callCounts.clear();
+  callNames.clear();
+  countersByAddress.clear();
+  for (auto& r : recentCounters) r = RecentCounter{nullptr, nullptr};
   lastError = 0;
 }
 ResetHook coreHook(ResetMachineCore);
@@ -64,7 +80,28 @@ bool ShouldFail(const char* op, const char* path, DWORD* error) {
   return false;
 }
 
-void CountCall(const char* op) { ++callCounts[op]; }
+void CountCall(const char* op) {
+  // Most calls pass the same literal again: its counter is found by address,
+  // first in a small direct-mapped table.
+  RecentCounter& recent = recentCounters[(reinterpret_cast<uintptr_t>(op) >> 3) % RecentSlots];
+  if (recent.op == op) {
+    ++*recent.counter;
+    return;
+  }
+  auto known = countersByAddress.find(op);
+  if (known != countersByAddress.end()) {
+    recent = {op, known->second};
+    ++*known->second;
+    return;
+  }
+  auto it = callCounts.find(op);
+  if (it == callCounts.end()) {
+    callNames.emplace_front(op);
+    it = callCounts.emplace(callNames.front(), 0).first;
+  }
+  ++it->second;
+  countersByAddress.emplace(op, &it->second);
+}
 
 int CallCount(const std::string& op) {
   auto it = callCounts.find(op);
