@@ -23,8 +23,45 @@ int TailLength;
 long ScriptFileLength;
 uint8_t WorkBuffer[ScriptWorkSize];
 uint8_t ReadBuffer[ScriptRegionSize];
+// The head as read, stripped only when a record looks at it (for files of
+// more than a few KiB no head record passes its size rule).
+uint8_t HeadRead[ScriptRegionSize];
+int HeadReadLength = -1;  // -1: HeadText is ready
 
 bool IsWhitespace(uint8_t b) { return b == ' ' || (b >= 9 && b <= 13); }
+
+// 1 for the bytes StripWhitespace keeps, 0 for whitespace.
+struct KeepTable {
+  uint8_t keep[256];
+  KeepTable() {
+    for (int b = 0; b < 256; ++b) keep[b] = IsWhitespace(uint8_t(b)) ? 0 : 1;
+  }
+};
+const KeepTable Keep;
+
+// True when any byte of the word is whitespace: a space (found as a zero
+// byte after XOR with spaces) or a byte from 9 to 13 (tested on the low
+// seven bits of the bytes whose top bit is clear).
+bool HasWhitespace(uint64_t x) {
+  constexpr uint64_t Ones = 0x0101010101010101ull, Highs = 0x8080808080808080ull;
+  const uint64_t spaces = x ^ (Ones * ' ');
+  const uint64_t zero = (spaces - Ones) & ~spaces & Highs;
+  const uint64_t low = x & (Ones * 127);
+  const uint64_t between = ((Ones * (127 + 14) - low) & ~x & (low + Ones * (127 - 8))) & Highs;
+  return (zero | between) != 0;
+}
+
+// What the working buffer holds beyond its zero bytes: `dirty` bytes copied
+// from `loadedText` at `loadedFrom` for the texts of extraction
+// `loadedExtraction`. Loading the same bytes again is skipped, and only the
+// bytes a previous load wrote are cleared, so the buffer always holds
+// exactly the region followed by zero bytes.
+int WorkDirty;
+const uint8_t* LoadedText;
+int LoadedFrom = -1;
+int LoadedCount = -1;
+unsigned LoadedExtraction;
+unsigned Extraction;  // counts ExtractTexts calls
 
 bool ReadAt(int fd, long offset, void* buffer, unsigned count) {
   if (_lseek(fd, offset, SEEK_SET) != offset) return false;
@@ -45,14 +82,30 @@ bool SizeRulePasses(const ScriptSignature& r, long length) {
 // Fills the working buffer with `count` bytes of `text` from `from`
 // (bytes past the text's end stay zero).
 void LoadWorkBuffer(const uint8_t* text, int textLength, int from, int count) {
-  std::memset(WorkBuffer, 0, sizeof WorkBuffer);
-  if (from < 0 || from >= textLength) return;
-  if (count > textLength - from) count = textLength - from;
-  std::memcpy(WorkBuffer, text + from, size_t(count));
+  if (from < 0 || from >= textLength) {
+    count = 0;
+  } else if (count > textLength - from) {
+    count = textLength - from;
+  }
+  if (count > 0 && text == LoadedText && from == LoadedFrom && count == LoadedCount &&
+      Extraction == LoadedExtraction) {
+    return;
+  }
+  if (count > 0) std::memcpy(WorkBuffer, text + from, size_t(count));
+  if (WorkDirty > count) std::memset(WorkBuffer + count, 0, size_t(WorkDirty - count));
+  WorkDirty = count;
+  LoadedText = text;
+  LoadedFrom = from;
+  LoadedCount = count;
+  LoadedExtraction = Extraction;
 }
 
 bool RecordMatches(const ScriptSignature& r, int limit) {
   const bool head = r.Region == ScriptRegionHead;
+  if (head && HeadReadLength >= 0) {
+    HeadLength = StripWhitespace(HeadRead, HeadText, HeadReadLength);
+    HeadReadLength = -1;
+  }
   const uint8_t* text = head ? HeadText : TailText;
   const int textLength = head ? HeadLength : TailLength;
   if (r.MatchKind == ScriptMatchSearch) {
@@ -60,16 +113,17 @@ bool RecordMatches(const ScriptSignature& r, int limit) {
     return FindPattern(WorkBuffer, limit, r.Pattern, r.PatternLength) == 1;
   }
   const int from = head ? r.Position : textLength - r.Position;
-  if (head || from >= 0) LoadWorkBuffer(text, textLength, from, ScriptPatternSize);
-  else std::memset(WorkBuffer, 0, sizeof WorkBuffer);
+  LoadWorkBuffer(text, textLength, head || from >= 0 ? from : -1, ScriptPatternSize);
   return std::memcmp(WorkBuffer, r.Pattern, r.PatternLength) == 0;
 }
 
 // Builds the head and tail texts; false when a read fails.
 bool ExtractTexts(int fd, long length, int* limit) {
+  ++Extraction;  // new texts: what the working buffer holds is stale
+  HeadReadLength = -1;
   if (length >= ScriptRegionSize) {
-    if (!ReadAt(fd, 0, ReadBuffer, ScriptRegionSize)) return false;
-    HeadLength = StripWhitespace(ReadBuffer, HeadText, ScriptRegionSize);
+    if (!ReadAt(fd, 0, HeadRead, ScriptRegionSize)) return false;
+    HeadReadLength = ScriptRegionSize;
     if (!ReadAt(fd, length - ScriptRegionSize, ReadBuffer, ScriptRegionSize)) return false;
     TailLength = StripWhitespace(ReadBuffer, TailText, ScriptRegionSize);
     *limit = ScriptRegionSize;
@@ -121,10 +175,34 @@ int EndsWithClosingTag(int fd) {
 }
 
 int StripWhitespace(const uint8_t* source, uint8_t* destination, int length) {
-  int kept = 0;
-  for (int i = 0; i < length; ++i) {
-    if (!IsWhitespace(source[i])) destination[kept++] = source[i];
+  // Without a branch per byte: each byte is written at the next free place,
+  // which moves on only past a kept byte. The write for byte i lands at an
+  // index of at most i, so all stay inside `length` bytes; the last byte is
+  // handled apart so that nothing lands past the kept text when every byte
+  // before it was kept.
+  // Runs of eight bytes without whitespace (most of a binary file) are
+  // copied whole; the last eight bytes always go one by one.
+  int kept = 0, i = 0;
+  for (; i + 8 < length; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, source + i, 8);
+    if (!HasWhitespace(word)) {
+      std::memcpy(destination + kept, &word, 8);
+      kept += 8;
+      continue;
+    }
+    for (int j = i; j < i + 8; ++j) {
+      const uint8_t b = source[j];
+      destination[kept] = b;
+      kept += Keep.keep[b];
+    }
   }
+  for (; i + 1 < length; ++i) {
+    const uint8_t b = source[i];
+    destination[kept] = b;
+    kept += Keep.keep[b];
+  }
+  if (length > 0 && Keep.keep[source[length - 1]]) destination[kept++] = source[length - 1];
   return kept;
 }
 

@@ -25,7 +25,9 @@ int HasLineFeed(int fd);
 int EndsWithClosingTag(int fd);
 
 // Copies the bytes of source that are not whitespace (space, tab, line
-// feed, vertical tab, form feed, carriage return); returns how many.
+// feed, vertical tab, form feed, carriage return); returns how many. The
+// destination holds `length` bytes; those after the kept ones may be
+// overwritten.
 int StripWhitespace(const uint8_t* source, uint8_t* destination, int length);
 
 // 1 when `pattern` occurs at a position below `limit` of `block`, a

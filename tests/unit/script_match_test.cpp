@@ -2,7 +2,9 @@
 // search, and every record against its forged sample and near misses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "scanners/script_match.h"
 #include "scanners/script_scanner.h"
@@ -104,6 +106,26 @@ TEST(ScriptText, StripWhitespaceKeepsEverythingElse) {
   const uint8_t kept[] = {'a', 0, 0x1F, 0xA0, 0x85, 'b'};
   ASSERT_EQ(StripWhitespace(in, out, int(sizeof in)), int(sizeof kept));
   EXPECT_EQ(std::memcmp(out, kept, sizeof kept), 0);
+}
+
+// Every byte value at every place of a run of words, against a plain
+// byte-by-byte filter.
+TEST(ScriptText, StripWhitespaceKeepsEveryOtherByteValueAtAnyPlace) {
+  for (int value = 0; value < 256; ++value) {
+    for (int length : {1, 7, 8, 9, 16, 17, 31}) {
+      for (int at = 0; at < length; ++at) {
+        std::vector<uint8_t> in(size_t(length), 'a'), out(size_t(length), 0xEE), kept;
+        in[size_t(at)] = uint8_t(value);
+        if (at + 1 < length) in[size_t(at) + 1] = '\t';
+        for (uint8_t b : in) {
+          if (!(b == ' ' || (b >= 9 && b <= 13))) kept.push_back(b);
+        }
+        ASSERT_EQ(StripWhitespace(in.data(), out.data(), length), int(kept.size()))
+            << value << " " << length << " " << at;
+        ASSERT_TRUE(std::equal(kept.begin(), kept.end(), out.begin())) << value << " " << at;
+      }
+    }
+  }
 }
 
 TEST(ScriptText, FindPatternStaysInsideLimitAndBuffer) {
