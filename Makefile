@@ -8,7 +8,7 @@ WIN32   := $(BUILD)/win32
 PROGRAM := $(BUILD)/program
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all native win32 program asan deps test test-unit test-asan test-wine test-ui test-fuzz demo clean
+.PHONY: all native win32 program asan deps test test-unit test-asan test-wine test-ui test-e2e test-fuzz demo clean
 
 all: native win32 program
 
@@ -35,7 +35,7 @@ program:
 	@scripts/check-imports $(PROGRAM)/ui/sorvane.exe
 
 test: deps
-	@$(MAKE) --no-print-directory test-unit test-asan test-wine test-ui test-fuzz
+	@$(MAKE) --no-print-directory test-unit test-asan test-wine test-ui test-e2e test-fuzz
 
 test-unit: native
 	@cd $(NATIVE) && ctest --output-on-failure
@@ -51,6 +51,10 @@ test-wine: win32
 # The real sorvane.exe under Wine and Xvfb, driven by the UI test exe.
 test-ui: native win32 program
 	@SORVANE_EXE=$(CURDIR)/$(PROGRAM)/ui/sorvane.exe scripts/run-ui-tests $(WIN32) $(NATIVE)/tools/forge/forge
+
+# End-to-end scenarios: the real sorvane.exe, each in a fresh prefix.
+test-e2e: native win32 program
+	@BUILD=$(BUILD) scripts/run-e2e
 
 # Each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60).
 FUZZ_SECONDS ?= 60
