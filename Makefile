@@ -17,7 +17,7 @@ deps:
 
 native:
 	@cmake -S . -B $(NATIVE) $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(NATIVE) -j$(JOBS)
+	@cmake --build $(NATIVE) -j$(JOBS) $(NATIVE_TARGETS)
 
 asan:
 	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DSORVANE_SANITIZE=ON >/dev/null
@@ -26,7 +26,7 @@ asan:
 # The test exes (posix thread model, which GoogleTest needs).
 win32:
 	@cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(WIN32) -j$(JOBS)
+	@cmake --build $(WIN32) -j$(JOBS) $(WIN32_TARGETS)
 
 # The shipped sorvane.exe (win32 thread model: starts on Windows 98 too).
 program:
@@ -61,8 +61,12 @@ FUZZ_SECONDS ?= 60
 test-fuzz:
 	@scripts/run-fuzzers $(FUZZ_SECONDS)
 
-demo: deps native
-	@scripts/demo
+# The demo builds only what it runs: the forge, the program, the e2e driver
+# and its two helper exes.
+demo: deps program
+	@$(MAKE) --no-print-directory native NATIVE_TARGETS="--target forge"
+	@$(MAKE) --no-print-directory win32 WIN32_TARGETS="--target sorvane_e2e sorvane_sleeper repair_host"
+	@BUILD=$(BUILD) scripts/demo
 
 clean:
 	rm -rf $(BUILD)
