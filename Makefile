@@ -8,7 +8,7 @@ WIN32   := $(BUILD)/win32
 PROGRAM := $(BUILD)/program
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all native win32 program asan deps test test-unit test-asan test-wine test-ui test-e2e test-fuzz demo clean
+.PHONY: all native win32 program asan deps test test-unit test-asan test-wine test-ui test-e2e test-integrity test-fuzz bench demo clean
 
 all: native win32 program
 
@@ -35,7 +35,7 @@ program:
 	@scripts/check-imports $(PROGRAM)/ui/sorvane.exe
 
 test: deps
-	@$(MAKE) --no-print-directory test-unit test-asan test-wine test-ui test-e2e test-fuzz
+	@$(MAKE) --no-print-directory test-unit test-asan test-wine test-ui test-e2e test-integrity test-fuzz
 
 test-unit: native
 	@cd $(NATIVE) && ctest --output-on-failure
@@ -55,6 +55,15 @@ test-ui: native win32 program
 # End-to-end scenarios: the real sorvane.exe, each in a fresh prefix.
 test-e2e: native win32 program
 	@BUILD=$(BUILD) scripts/run-e2e
+
+# A reduced integrity check over real corpora: sorvane-offline and the real
+# sorvane.exe under Wine leave every clean file untouched.
+test-integrity: native win32 program
+	@python3 bench/integrity.py --reduced --native $(NATIVE) --win32 $(WIN32) --program $(PROGRAM)
+
+# The benchmark (bench/run_bench.py; BENCH_FLAGS e.g. --runs 3 --no-wine).
+bench: native win32 program
+	@python3 bench/run_bench.py --native $(NATIVE) --win32 $(WIN32) --program $(PROGRAM) --work $(BUILD)/bench $(BENCH_FLAGS)
 
 # Each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60).
 FUZZ_SECONDS ?= 60
