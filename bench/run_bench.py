@@ -37,8 +37,15 @@ def log(*args):
     print("bench:", *args, file=sys.stderr, flush=True)
 
 
+PEAK = None  # the peak-memory wrapper of the native build, once known
+
+
 def run(cmd, env=None, cwd=None, timeout=None):
-    """Runs cmd to its end: (seconds, peak RSS in KiB, exit code, stdout, stderr)."""
+    """Runs cmd to its end: (seconds, peak RSS in KiB, exit code, stdout, stderr).
+    The peak comes from the peak-memory wrapper when it is known (wait4 of a
+    child forked from Python would count Python's own pages)."""
+    if PEAK:
+        cmd = [PEAK] + list(cmd)
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         start = time.perf_counter()
         p = subprocess.Popen(cmd, stdout=out, stderr=err, env=env, cwd=cwd)
@@ -47,9 +54,14 @@ def run(cmd, env=None, cwd=None, timeout=None):
         p.returncode = os.waitstatus_to_exitcode(status)
         out.seek(0)
         err.seek(0)
-        return (seconds, usage.ru_maxrss, p.returncode,
-                out.read().decode("latin-1").replace("\r\n", "\n"),
-                err.read().decode("latin-1").replace("\r\n", "\n"))
+        stdout = out.read().decode("latin-1").replace("\r\n", "\n")
+        stderr = err.read().decode("latin-1").replace("\r\n", "\n")
+        peak = usage.ru_maxrss
+        if PEAK:
+            head, _, last = stderr.rstrip("\n").rpartition("\n")
+            if last.startswith("peak_kib "):
+                peak, stderr = int(last.split()[1]), head + ("\n" if head else "")
+        return seconds, peak, p.returncode, stdout, stderr
 
 
 def stats_of(text):
@@ -404,7 +416,9 @@ def main():
     offline = os.path.join(native, "tools", "sorvane-offline", "sorvane-offline")
     floor = os.path.join(native, "bench", "bench_floor")
     sigexp = os.path.join(native, "bench", "signature-export")
-    for path in (forge, offline, floor, sigexp):
+    global PEAK
+    PEAK = os.path.join(native, "bench", "peak-memory")
+    for path in (forge, offline, floor, sigexp, PEAK):
         if not os.path.exists(path):
             raise SystemExit("bench: missing %s (make native)" % path)
     if not args.no_native and not shutil.which("clamscan"):
