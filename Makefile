@@ -6,9 +6,25 @@ NATIVE  := $(BUILD)/native
 ASAN    := $(BUILD)/asan
 WIN32   := $(BUILD)/win32
 PROGRAM := $(BUILD)/program
+WIN64   := $(BUILD)/win64
+# The Wine layers run the 32-bit exes, or, where the kernel refuses 32-bit
+# programs (scripts/wine-arch says win64), x86_64 builds of the same sources
+# under wine64: WINE_BUILD holds the test exes, WINE_EXE the program they drive.
+WINE_ARCH := $(shell scripts/wine-arch)
+ifeq ($(WINE_ARCH),win64)
+WINE_FLAVOUR := win64
+WINE_BUILD   := $(WIN64)
+WINE_PROGRAM := $(WIN64)
+export PATH  := $(CURDIR)/scripts/wine64:$(PATH)
+else
+WINE_FLAVOUR := win32
+WINE_BUILD   := $(WIN32)
+WINE_PROGRAM := $(PROGRAM)
+endif
+WINE_EXE     := $(WINE_PROGRAM)/ui/sorvane.exe
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all native win32 program asan deps test test-unit test-asan test-wine test-ui test-e2e test-integrity test-fuzz bench demo clean
+.PHONY: all native win32 win64 program asan deps test test-unit test-asan test-wine test-ui test-e2e test-integrity test-fuzz bench demo clean
 
 all: native win32 program
 
@@ -28,6 +44,12 @@ win32:
 	@cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(WIN32) -j$(JOBS) $(WIN32_TARGETS)
 
+# The x86_64 test vehicle for machines without 32-bit programs: the same
+# test exes and program, for wine64.
+win64:
+	@cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.cmake $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(WIN64) -j$(JOBS) $(WIN32_TARGETS)
+
 # The shipped sorvane.exe (win32 thread model: starts on Windows 98 too).
 program:
 	@cmake -S . -B $(PROGRAM) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686-program.cmake $(CMAKE_FLAGS) >/dev/null
@@ -43,27 +65,27 @@ test-unit: native
 test-asan: asan
 	@cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure
 
-test-wine: win32
-	@if [ -x scripts/run-wine-tests ] && [ -f $(WIN32)/tests/wine/sorvane_wine_tests.exe ]; then \
-	  scripts/run-wine-tests $(WIN32)/tests/wine/sorvane_wine_tests.exe --gtest_brief=1; \
+test-wine: $(WINE_FLAVOUR)
+	@if [ -x scripts/run-wine-tests ] && [ -f $(WINE_BUILD)/tests/wine/sorvane_wine_tests.exe ]; then \
+	  scripts/run-wine-tests $(WINE_BUILD)/tests/wine/sorvane_wine_tests.exe --gtest_brief=1; \
 	else echo "wine layer: not built"; exit 1; fi
 
 # The real sorvane.exe under Wine and Xvfb, driven by the UI test exe.
-test-ui: native win32 program
-	@SORVANE_EXE=$(CURDIR)/$(PROGRAM)/ui/sorvane.exe scripts/run-ui-tests $(WIN32) $(NATIVE)/tools/forge/forge
+test-ui: native $(WINE_FLAVOUR) program
+	@SORVANE_EXE=$(CURDIR)/$(WINE_EXE) scripts/run-ui-tests $(WINE_BUILD) $(NATIVE)/tools/forge/forge
 
 # End-to-end scenarios: the real sorvane.exe, each in a fresh prefix.
-test-e2e: native win32 program
-	@BUILD=$(BUILD) scripts/run-e2e
+test-e2e: native $(WINE_FLAVOUR) program
+	@BUILD=$(BUILD) SORVANE_WIN32_BUILD=$(WINE_BUILD) SORVANE_EXE=$(CURDIR)/$(WINE_EXE) scripts/run-e2e
 
 # A reduced integrity check over real corpora: sorvane-offline and the real
 # sorvane.exe under Wine leave every clean file untouched.
-test-integrity: native win32 program
-	@python3 bench/integrity.py --reduced --native $(NATIVE) --win32 $(WIN32) --program $(PROGRAM)
+test-integrity: native $(WINE_FLAVOUR) program
+	@python3 bench/integrity.py --reduced --native $(NATIVE) --win32 $(WINE_BUILD) --program $(WINE_PROGRAM)
 
 # The benchmark (bench/run_bench.py; BENCH_FLAGS e.g. --runs 3 --no-wine).
-bench: native win32 program
-	@python3 bench/run_bench.py --native $(NATIVE) --win32 $(WIN32) --program $(PROGRAM) --work $(BUILD)/bench $(BENCH_FLAGS)
+bench: native $(WINE_FLAVOUR) program
+	@python3 bench/run_bench.py --native $(NATIVE) --win32 $(WINE_BUILD) --program $(WINE_PROGRAM) --work $(BUILD)/bench $(BENCH_FLAGS)
 
 # Each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60).
 FUZZ_SECONDS ?= 60
@@ -74,8 +96,8 @@ test-fuzz:
 # and its two helper exes.
 demo: deps program
 	@$(MAKE) --no-print-directory native NATIVE_TARGETS="--target forge"
-	@$(MAKE) --no-print-directory win32 WIN32_TARGETS="--target sorvane_e2e sorvane_sleeper repair_host"
-	@BUILD=$(BUILD) scripts/demo
+	@$(MAKE) --no-print-directory $(WINE_FLAVOUR) WIN32_TARGETS="--target sorvane_e2e sorvane_sleeper repair_host$(if $(filter win64,$(WINE_FLAVOUR)), sorvane)"
+	@BUILD=$(BUILD) SORVANE_WIN32_BUILD=$(WINE_BUILD) SORVANE_EXE=$(CURDIR)/$(WINE_EXE) scripts/demo
 
 clean:
 	rm -rf $(BUILD)

@@ -215,8 +215,12 @@ class WineSession:
     a persistent wineserver; close() stops and removes them."""
 
     def __init__(self, win32_build, name):
-        self.env = dict(os.environ, WINEARCH="win32", WINEDEBUG="-all",
+        arch = subprocess.run([os.path.join(ROOT, "scripts", "wine-arch")], check=True,
+                              capture_output=True, text=True).stdout.strip()
+        self.env = dict(os.environ, WINEARCH=arch, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
+        if arch == "win64":  # x86_64 builds under wine64 (scripts/wine-arch)
+            self.env["PATH"] = os.path.join(ROOT, "scripts", "wine64") + os.pathsep + self.env["PATH"]
         self.xvfb = None
         self.prefix = None
         if not self.display_ok():

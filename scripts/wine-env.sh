@@ -3,7 +3,17 @@
 # project runs with, and helpers for the X display and a prefix's wineserver.
 # Nothing here starts a process until a helper is called.
 
-export WINEARCH=win32
+# win32, or win64 where the kernel refuses 32-bit programs: then the layers
+# run the x86_64 builds under wine64, through the wrappers in scripts/wine64.
+WINEARCH="$("$(dirname "${BASH_SOURCE[0]}")/wine-arch")"
+export WINEARCH
+if [ "$WINEARCH" = win64 ]; then
+  case ":$PATH:" in
+    *":$(cd "$(dirname "${BASH_SOURCE[0]}")/wine64" && pwd):"*) ;;
+    *) PATH="$(cd "$(dirname "${BASH_SOURCE[0]}")/wine64" && pwd):$PATH" ;;
+  esac
+  export PATH
+fi
 export WINEDEBUG="${SORVANE_WINEDEBUG:--all}"
 # No Mono or Gecko installer prompts in a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="

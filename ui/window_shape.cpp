@@ -33,8 +33,9 @@ class RegionBuffer {
   // Appends one rectangle; a full batch becomes a region ORed into `result`.
   // False when the buffer could not grow (the rectangle is lost).
   bool Add(const RECT& r, HRGN* result) {
+    // Growing may move the block: take the header only afterwards.
+    if (m_data->rdh.nCount >= m_capacity && !Grow()) return false;
     RGNDATAHEADER& h = m_data->rdh;
-    if (h.nCount >= m_capacity && !Grow()) return false;
     reinterpret_cast<RECT*>(m_data->Buffer)[h.nCount] = r;
     if (r.left < h.rcBound.left) h.rcBound.left = r.left;
     if (r.top < h.rcBound.top) h.rcBound.top = r.top;

@@ -17,11 +17,22 @@ import regfile
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TOOL_DIR = "C:\\sorvane"
 SCAN_RECORD = TOOL_DIR + "\\scan.txt"
+
+def wine_arch():
+    """win32, or win64 where the kernel refuses 32-bit programs (then the
+    x86_64 builds run under wine64 through scripts/wine64)."""
+    return subprocess.run([os.path.join(REPO, "scripts", "wine-arch")], check=True,
+                          capture_output=True, text=True).stdout.strip()
+
+
+WINE_ARCH = wine_arch()
 WINE_ENV = {
-    "WINEARCH": "win32",
+    "WINEARCH": WINE_ARCH,
     "WINEDEBUG": os.environ.get("SORVANE_WINEDEBUG", "-all"),
     "WINEDLLOVERRIDES": "mscoree,mshtml=",
 }
+if WINE_ARCH == "win64":
+    WINE_ENV["PATH"] = os.path.join(REPO, "scripts", "wine64") + os.pathsep + os.environ.get("PATH", "")
 
 
 class Builds:
