@@ -50,6 +50,9 @@ def main(args):
 
 
 def run(builds, prefix, out_dir, started, update_docs):
+    if winebox.WINE_ARCH == "win64":
+        print("demo: this machine's kernel runs no 32-bit programs, so the demo runs the x86_64"
+              " build of sorvane.exe (the same sources) under wine64")
     m = infection.Machine(prefix, builds)
     infection.demo_infection(m)
     heading("The infected machine (prefix %s)" % os.path.relpath(prefix.path, winebox.REPO))
@@ -104,12 +107,20 @@ def run(builds, prefix, out_dir, started, update_docs):
     for path, running in o.alive.items():
         print("  %s: %s" % (path, "still running" if running else "ended"))
 
-    heading("Repaired programs run as their host")
-    hosts = sorted({h for _, h in m.hosts})
-    for program in hosts + [r for r, _ in m.hosts]:
-        done = prefix.wine(program)
-        print("  %-24s exit %d, prints %r" % (program, done.returncode,
-                                               done.stdout.decode(errors="replace").strip()))
+    heading("Repaired programs against their host")
+    for repaired, host in m.hosts:
+        with open(prefix.unix(repaired), "rb") as a, open(prefix.unix(host), "rb") as b:
+            same = a.read() == b.read()
+        ok = ok and same
+        print("  %-24s %s %s" % (repaired, "byte for byte" if same else "!! DIFFERS from", host))
+    if winebox.WINE_ARCH == "win32":
+        hosts = sorted({h for _, h in m.hosts})
+        for program in hosts + [r for r, _ in m.hosts]:
+            done = prefix.wine(program)
+            print("  %-24s exit %d, prints %r" % (program, done.returncode,
+                                                   done.stdout.decode(errors="replace").strip()))
+    else:
+        print("  (not run: the host is a 32-bit program, and this Wine runs 64-bit ones only)")
 
     heading("Next start (a new Wine session: wineboot carries out the pending renames)")
     prefix.stop_server()
