@@ -56,17 +56,21 @@ int ScanWormFile(const char* name, const char* path) {
 
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes == 0 || attributes == INVALID_FILE_ATTRIBUTES) return 0;
-  if (!SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE)) return 0;
+  // Most files carry the archive attribute alone. Setting and restoring the
+  // value a file already has changes nothing but costs two system calls per
+  // file (and moves the change time on some file systems): skip both then.
+  const bool reset = attributes != FILE_ATTRIBUTE_ARCHIVE;
+  if (reset && !SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE)) return 0;
 
   const int fd = _open(path, ReadOnlyBinary, ReadWritePermission);
   if (fd < 0) {
-    SetFileAttributesA(path, attributes);
+    if (reset) SetFileAttributesA(path, attributes);
     return 0;
   }
   const WormVariant* found = ReadPeHeader(fd) ? DetectVariant(fd) : nullptr;
   _close(fd);
   if (!found) {
-    SetFileAttributesA(path, attributes);
+    if (reset) SetFileAttributesA(path, attributes);
     return 0;
   }
   CopyText(CurrentDetection, found->Name);

@@ -221,6 +221,21 @@ TEST_F(WormTest, SingleFileModeOnlyRecordsTheDetection) {
   EXPECT_TRUE(Lines().empty());
 }
 
+TEST_F(WormTest, FilesWithTheArchiveAttributeAloneAreNotReset) {
+  // A clean file and an infected one: no attribute call for either, and
+  // the infected one is found although attributes could not be set.
+  WriteFile("C:\\notes.txt", "just text\r\n");
+  emu::SetAttributes("C:\\notes.txt", FILE_ATTRIBUTE_ARCHIVE);
+  Infect("Q");
+  emu::SetAttributes(Sample, FILE_ATTRIBUTE_ARCHIVE);
+  emu::FailOperation("SetFileAttributesA", "", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ScanWormFile(Row, "C:\\notes.txt"), 0);
+  EXPECT_EQ(ScanWormFile(Row, Sample), 0);
+  EXPECT_EQ(emu::CallCount("SetFileAttributesA"), 0);
+  EXPECT_EQ(Lines(), std::vector<std::string>{std::string(Sample) + "     W32/Bagle.Q.Worm Virus removed"});
+  EXPECT_EQ(ReadFile(Sample), Text(host));
+}
+
 TEST_F(WormTest, FilesThatCannotBeExaminedKeepTheirAttributes) {
   Infect("N");
   emu::FailOperation("_open", Sample, ERROR_SHARING_VIOLATION, 1);
