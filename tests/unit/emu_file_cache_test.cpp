@@ -31,17 +31,6 @@ std::string ReadAt(int fd, long offset, unsigned count) {
   return out;
 }
 
-std::vector<std::string> List(const char* pattern) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA data;
-  HANDLE h = FindFirstFileA(pattern, &data);
-  if (h == INVALID_HANDLE_VALUE) return names;
-  do names.push_back(data.cFileName);
-  while (FindNextFileA(h, &data));
-  FindClose(h);
-  return names;
-}
-
 TEST_F(EmuFileCacheTest, ReadsAtAnyOffsetGiveTheFilesBytes) {
   const std::string content = Pattern(10000);
   WriteFile("C:\\f.bin", content);

@@ -11,17 +11,6 @@ namespace {
 
 class EmuFilesTest : public MachineTest {};
 
-std::vector<std::string> List(const char* pattern) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA data;
-  HANDLE h = FindFirstFileA(pattern, &data);
-  if (h == INVALID_HANDLE_VALUE) return names;
-  do names.push_back(data.cFileName);
-  while (FindNextFileA(h, &data));
-  FindClose(h);
-  return names;
-}
-
 TEST_F(EmuFilesTest, PathsAreFoundIgnoringCaseWithEitherSeparator) {
   WriteFile("C:\\Dir\\Sub\\File.TXT", "hello");
   EXPECT_NE(GetFileAttributesA("c:\\dir\\SUB\\file.txt"), INVALID_FILE_ATTRIBUTES);

@@ -75,3 +75,14 @@ void MachineTest::InstallMainWindow() {
     return 0;
   });
 }
+
+std::vector<std::string> MachineTest::List(const char* pattern) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA(pattern, &data);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do names.push_back(data.cFileName);
+  while (FindNextFileA(h, &data));
+  FindClose(h);
+  return names;
+}

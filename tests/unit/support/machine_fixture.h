@@ -27,6 +27,8 @@ class MachineTest : public ::testing::Test {
   void MakeDir(const std::string& windowsPath);
   bool Exists(const std::string& windowsPath);
   std::string ReadFile(const std::string& windowsPath);
+  // The names FindFirstFileA/FindNextFileA give for `pattern`, in order.
+  static std::vector<std::string> List(const char* pattern);
 
   // Makes MainWindow a window that records lines (request 11) and statuses
   // (request 10).
