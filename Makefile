@@ -8,28 +8,31 @@ WIN32   := $(BUILD)/win32
 PROGRAM := $(BUILD)/program
 WIN64   := $(BUILD)/win64
 # The Wine layers run the 32-bit exes, or, where the kernel refuses 32-bit
-# programs (scripts/wine-arch says win64), x86_64 builds of the same sources
-# under wine64: WINE_BUILD holds the test exes, WINE_EXE the program they drive.
+# programs or the 32-bit Wine is not installed (scripts/wine-arch says
+# win64), x86_64 builds of the same sources under wine64: WINE_BUILD holds
+# the test exes, WINE_EXE the program they drive. `test` and `demo` run make
+# again after `deps`, so that the choice follows what deps installed.
 WINE_ARCH := $(shell scripts/wine-arch)
 ifeq ($(WINE_ARCH),win64)
 WINE_FLAVOUR := win64
 WINE_BUILD   := $(WIN64)
 WINE_PROGRAM := $(WIN64)
-export PATH  := $(CURDIR)/scripts/wine64:$(PATH)
+export PATH  := $(CURDIR)/scripts/wine64:$(subst $(CURDIR)/scripts/wine64:,,$(PATH))
 else
 WINE_FLAVOUR := win32
 WINE_BUILD   := $(WIN32)
 WINE_PROGRAM := $(PROGRAM)
+export PATH  := $(subst $(CURDIR)/scripts/wine64:,,$(PATH))
 endif
 WINE_EXE     := $(WINE_PROGRAM)/ui/sorvane.exe
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all native win32 win64 program asan deps test test-unit test-asan test-wine test-ui test-e2e test-integrity test-fuzz bench demo clean
+.PHONY: all native win32 win64 program asan deps test test-setup test-unit test-asan test-wine test-ui test-e2e test-integrity test-fuzz bench demo demo-run clean
 
 all: native win32 program
 
 deps:
-	@scripts/install-deps
+	@BUILD=$(BUILD) scripts/install-deps
 
 native:
 	@cmake -S . -B $(NATIVE) $(CMAKE_FLAGS) >/dev/null
@@ -57,7 +60,11 @@ program:
 	@scripts/check-imports $(PROGRAM)/ui/sorvane.exe
 
 test: deps
-	@$(MAKE) --no-print-directory test-unit test-asan test-wine test-ui test-e2e test-integrity test-fuzz
+	@$(MAKE) --no-print-directory test-setup test-unit test-asan test-wine test-ui test-e2e test-integrity test-fuzz
+
+# install-deps against stand-in package tools: no network, no packages touched.
+test-setup:
+	@python3 tests/setup/install_deps_test.py
 
 test-unit: native
 	@cd $(NATIVE) && ctest --output-on-failure
@@ -94,7 +101,10 @@ test-fuzz:
 
 # The demo builds only what it runs: the forge, the program, the e2e driver
 # and its two helper exes.
-demo: deps program
+demo: deps
+	@$(MAKE) --no-print-directory demo-run
+
+demo-run: program
 	@$(MAKE) --no-print-directory native NATIVE_TARGETS="--target forge"
 	@$(MAKE) --no-print-directory $(WINE_FLAVOUR) WIN32_TARGETS="--target sorvane_e2e sorvane_sleeper repair_host$(if $(filter win64,$(WINE_FLAVOUR)), sorvane)"
 	@BUILD=$(BUILD) SORVANE_WIN32_BUILD=$(WINE_BUILD) SORVANE_EXE=$(CURDIR)/$(WINE_EXE) scripts/demo
