@@ -94,4 +94,9 @@ bool WriteCorpus(const std::string& dir, uint32_t maxSize, std::vector<CorpusEnt
 bool WriteBytes(const std::string& path, const Bytes& bytes);
 bool ReadBytes(const std::string& path, Bytes* bytes);
 
+// ---- Registry hives ----------------------------------------------------------
+
+// An empty hive (regf) whose root key is named `rootName`.
+Bytes EmptyHive(const std::string& rootName);
+
 }  // namespace forge

@@ -21,6 +21,7 @@ const char kUsage[] =
     "  rar-worm N|O OUT [archive options]\n"
     "      --entry-size S --name NAME --method M --packed P --unencrypted\n"
     "      --second-entry --end-bytes N --extra N --cut N\n"
+    "  hive OUT [--root NAME]    an empty registry hive (root key NAME, default ROOT)\n"
     "  corpus DIR [--max-size S]  every sample (DIR/detect) and near miss (DIR/clean)\n";
 
 int Usage() {
@@ -133,6 +134,11 @@ int main(int argc, char** argv) {
     }
     std::printf("%zu files written to %s\n", list.size(), argv[2]);
     return 0;
+  }
+  if (cmd == "hive") {
+    Options opt{argc, argv, 3};
+    const char* root = opt.Value("--root");
+    return Write(argv[2], forge::EmptyHive(root ? root : "ROOT")) ? 0 : 1;
   }
   if (cmd == "find-record") {
     forge::Bytes program;
