@@ -1,0 +1,230 @@
+// The hive bridge: forged hives filled through hivex, loaded into the
+// emulated registry, changed there, and written back.
+#include <gtest/gtest.h>
+#include <hivex.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+
+#include "platform/emu/machine.h"
+#include "tools/forge/forge.h"
+#include "tools/sorvane-offline/hives.h"
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// UTF-16LE bytes of text, with the terminator the registry stores.
+std::string Utf16(const std::u16string& text) {
+  std::string out(2, '\0');
+  out.clear();
+  for (char16_t c : text) {
+    out += static_cast<char>(c & 0xFF);
+    out += static_cast<char>(c >> 8);
+  }
+  return out + std::string(2, '\0');
+}
+
+struct Val {
+  std::string key;  // below the root, backslashes
+  std::string name;
+  hive_type type;
+  std::string data;
+};
+
+hive_node_h Path(hive_h* h, const std::string& path, bool create) {
+  hive_node_h node = hivex_root(h);
+  size_t at = 0;
+  while (at < path.size()) {
+    size_t end = path.find('\\', at);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(at, end - at);
+    hive_node_h child = hivex_node_get_child(h, node, part.c_str());
+    if (!child && create) child = hivex_node_add_child(h, node, part.c_str());
+    if (!child) return 0;
+    node = child;
+    at = end + 1;
+  }
+  return node;
+}
+
+// A forged hive holding `values` (keys created as needed).
+std::string MakeHive(const std::string& path, const std::vector<Val>& values) {
+  forge::Bytes empty = forge::EmptyHive("ROOT");
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(empty.data()), empty.size());
+  hive_h* h = hivex_open(path.c_str(), HIVEX_OPEN_WRITE);
+  EXPECT_TRUE(h) << path;
+  for (const auto& v : values) {
+    hive_node_h node = Path(h, v.key, true);
+    hive_set_value set{const_cast<char*>(v.name.c_str()), v.type, v.data.size(),
+                       const_cast<char*>(v.data.data())};
+    if (!v.name.empty() || v.type != hive_t_REG_NONE) hivex_node_set_value(h, node, &set, 0);
+  }
+  EXPECT_EQ(0, hivex_commit(h, nullptr, 0));
+  hivex_close(h);
+  return Slurp(path);
+}
+
+// Value of a key in a hive file, or "<absent>" / "<no key>".
+std::string Read(const std::string& path, const std::string& key, const std::string& name,
+                 hive_type* type = nullptr) {
+  hive_h* h = hivex_open(path.c_str(), 0);
+  if (!h) return "<no hive>";
+  std::string out = "<no key>";
+  if (hive_node_h node = Path(h, key, false)) {
+    out = "<absent>";
+    if (hive_value_h v = hivex_node_get_value(h, node, name.c_str())) {
+      size_t length;
+      hive_type t;
+      char* raw = hivex_value_value(h, v, &t, &length);
+      out.assign(raw, length);
+      free(raw);
+      if (type) *type = t;
+    }
+  }
+  hivex_close(h);
+  return out;
+}
+
+const std::string RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+class HivesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = ::testing::TempDir() + "hives_test_" + std::to_string(getpid());
+    std::system(("rm -rf '" + dir_ + "' && mkdir -p '" + dir_ + "'").c_str());
+    emu::ResetMachine();
+    const std::string dword2("\2\0\0\0", 4);
+    software_ = MakeHive(dir_ + "/SOFTWARE", {{RunKey, "win_upd2.exe", hive_t_REG_SZ, Utf16(u"C:\\x.exe")},
+                                              {"Microsoft\\Windows NT\\CurrentVersion", "CurrentVersion",
+                                               hive_t_REG_SZ, Utf16(u"5.1")}});
+    system_ = MakeHive(dir_ + "/SYSTEM", {{"Select", "Current", hive_t_REG_DWORD, dword2},
+                                          {"ControlSet001\\Control\\Session Manager", "", hive_t_REG_NONE, ""},
+                                          {"ControlSet002\\Control\\Session Manager", "BootExecute",
+                                           hive_t_REG_MULTI_SZ, Utf16(u"autocheck") + std::string(2, '\0')}});
+    for (const char* user : {"alice", "bob"}) {
+      user_.push_back(MakeHive(dir_ + "/" + user, {{RunKey, "au.exe", hive_t_REG_SZ, Utf16(u"C:\\au.exe")},
+                                                   {RunKey, u8"\u041f\u0440", hive_t_REG_SZ, Utf16(u"\u041f\u0440")},
+                                                   {"Software\\DateTime2", "", hive_t_REG_NONE, ""}}));
+    }
+    ASSERT_TRUE(hives_.Load({dir_ + "/SOFTWARE", "SOFTWARE", ""}, {dir_ + "/SYSTEM", "SYSTEM", ""},
+                            {{dir_ + "/alice", "alice", "alice"}, {dir_ + "/bob", "bob", "bob"}}, false,
+                            &error_))
+        << error_;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  std::string dir_, software_, system_, error_;
+  std::vector<std::string> user_;
+  Hives hives_;
+};
+
+TEST_F(HivesTest, LoadsEveryHiveWhereTheScanLooks) {
+  DWORD type = 0;
+  std::string data;
+  ASSERT_TRUE(emu::GetRegistryValue("HKLM\\SOFTWARE\\" + RunKey, "win_upd2.exe", &type, &data));
+  EXPECT_EQ(std::string("C:\\x.exe\0", 9), data);
+  EXPECT_EQ(DWORD(REG_SZ), type);
+  EXPECT_TRUE(emu::GetRegistryValue("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                    "BootExecute", nullptr, nullptr))
+      << "CurrentControlSet follows Select\\Current";
+  EXPECT_TRUE(emu::RegistryKeyExists("HKCU\\Software\\DateTime2"));
+  EXPECT_EQ("alice", hives_.HiveOf("HKCU\\" + RunKey));
+  hives_.UseProfile(1);
+  EXPECT_EQ("bob", hives_.HiveOf("HKCU\\Software"));
+  EXPECT_EQ("SYSTEM", hives_.HiveOf("HKLM\\SYSTEM\\CurrentControlSet"));
+}
+
+// Each change is made on the emulated registry; after Commit the changed
+// hive reads back as expected and every other hive is byte-identical.
+TEST_F(HivesTest, WritesBackOnlyWhatChanged) {
+  struct Case {
+    const char* name;
+    std::function<void(Hives&)> change;
+    std::vector<int> changed;  // 0 SOFTWARE, 1 SYSTEM, 2 alice, 3 bob
+    std::function<void(const std::string& dir)> check;
+  };
+  const std::vector<Case> cases = {
+      {"nothing", [](Hives&) {}, {}, [](const std::string&) {}},
+      {"value of the first profile",
+       [](Hives&) { emu::DeleteRegistryTree("HKCU\\Software\\DateTime2"); }, {2},
+       [](const std::string& d) {
+         EXPECT_EQ("<no key>", Read(d + "/alice", "Software\\DateTime2", ""));
+         EXPECT_EQ(Utf16(u"\u041f\u0440"), Read(d + "/alice", RunKey, u8"\u041f\u0440")) << "kept its bytes";
+       }},
+      {"second profile",
+       [](Hives& h) {
+         h.UseProfile(1);
+         DWORD type;
+         std::string data;
+         ASSERT_TRUE(emu::GetRegistryValue("HKCU\\" + RunKey, "au.exe", &type, &data));
+         emu::SetRegistryString("HKCU\\" + RunKey, "au.exe", "C:\\other.exe");
+         emu::SetRegistryValue("HKCU\\" + RunKey, "added", REG_DWORD, std::string("\7\0\0\0", 4));
+       },
+       {3},
+       [](const std::string& d) {
+         EXPECT_EQ(Utf16(u"C:\\other.exe"), Read(d + "/bob", RunKey, "au.exe"));
+         EXPECT_EQ(std::string("\7\0\0\0", 4), Read(d + "/bob", RunKey, "added"));
+       }},
+      {"pending renames in the current control set",
+       [](Hives&) {
+         emu::SetRegistryValue("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                               "PendingFileRenameOperations", REG_MULTI_SZ,
+                               std::string("\\??\\C:\\a.exe\0\0\0", 15));
+       },
+       {1},
+       [](const std::string& d) {
+         hive_type type{};
+         EXPECT_EQ(Utf16(u"\\??\\C:\\a.exe") + std::string(4, '\0'),
+                   Read(d + "/SYSTEM", "ControlSet002\\Control\\Session Manager",
+                        "PendingFileRenameOperations", &type));
+         EXPECT_EQ(hive_t_REG_MULTI_SZ, type);
+         EXPECT_EQ("<absent>", Read(d + "/SYSTEM", "ControlSet001\\Control\\Session Manager",
+                                    "PendingFileRenameOperations"));
+       }},
+      {"machine RunKey value and a new key",
+       [](Hives&) {
+         emu::DeleteRegistryTree("HKLM\\SOFTWARE\\Microsoft\\Windows NT");
+         emu::CreateRegistryKey("HKLM\\SOFTWARE\\New\\Deeper");
+       },
+       {0},
+       [](const std::string& d) {
+         EXPECT_EQ("<no key>", Read(d + "/SOFTWARE", "Microsoft\\Windows NT", ""));
+         EXPECT_EQ("<absent>", Read(d + "/SOFTWARE", "New\\Deeper", "x"));
+         EXPECT_EQ(Utf16(u"C:\\x.exe"), Read(d + "/SOFTWARE", RunKey, "win_upd2.exe"));
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    std::vector<std::string> before = {software_, system_, user_[0], user_[1]};
+    c.change(hives_);
+    std::vector<CommittedHive> done;
+    ASSERT_TRUE(hives_.Commit(dir_ + "/backup", &done, &error_)) << error_;
+    const char* files[] = {"SOFTWARE", "SYSTEM", "alice", "bob"};
+    ASSERT_EQ(c.changed.size(), done.size());
+    for (int i = 0; i < 4; ++i) {
+      bool changed = std::find(c.changed.begin(), c.changed.end(), i) != c.changed.end();
+      EXPECT_EQ(changed, Slurp(dir_ + "/" + files[i]) != before[i]) << files[i];
+      if (changed) {
+        EXPECT_EQ(before[i], Slurp(dir_ + "/backup/" + files[i])) << "copy of the original";
+      }
+    }
+    c.check(dir_);
+  }
+}
+
+TEST_F(HivesTest, AHiveThatDoesNotOpenIsAnError) {
+  std::ofstream(dir_ + "/broken", std::ios::binary) << "regf but not a hive";
+  Hives other;
+  EXPECT_FALSE(other.Load({dir_ + "/SOFTWARE", "SOFTWARE", ""}, {dir_ + "/broken", "SYSTEM", ""}, {}, true,
+                          &error_));
+  EXPECT_NE(std::string::npos, error_.find("SYSTEM")) << error_;
+}
+
+}  // namespace

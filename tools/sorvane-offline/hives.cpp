@@ -1,0 +1,458 @@
+// Hive files through hivex to and from the emulated registry. Loading and
+// writing back walk the trees with explicit stacks (hives written by an
+// attacker may nest deeply). Writing back compares each key of the hive
+// with its twin in the emulated registry: a key gone there is deleted, a
+// key new there is added, and a key whose values differ gets its value
+// list set anew, values the scan left alone keeping their original bytes.
+#include "tools/sorvane-offline/hives.h"
+
+#include <fcntl.h>
+#include <hivex.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <set>
+
+#include "platform/emu/registry_tree.h"
+
+namespace reg = emu::reg;
+
+std::string Latin1FromUtf8(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    uint32_t code = c;
+    size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    if (length > 1) {
+      code = c & (0x3F >> (length - 1));
+      for (size_t k = 1; k < length && i + k < text.size(); ++k) {
+        code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+      }
+    }
+    out += code < 0x100 ? static_cast<char>(code) : '?';
+    i += length;
+  }
+  return out;
+}
+
+std::string Utf8FromLatin1(const std::string& text) {
+  std::string out;
+  for (char ch : text) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out += ch;
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+bool IsTextType(hive_type type) {
+  return type == hive_t_REG_SZ || type == hive_t_REG_EXPAND_SZ || type == hive_t_REG_MULTI_SZ;
+}
+
+// Value data as the emulated machine's ANSI calls see it: UTF-16LE text
+// becomes Latin-1, other types keep their bytes.
+std::string EmulatedData(hive_type type, const char* raw, size_t length) {
+  if (!IsTextType(type)) return std::string(raw, length);
+  std::string out;
+  for (size_t i = 0; i + 1 < length; i += 2) {
+    unsigned code = static_cast<unsigned char>(raw[i]) | (static_cast<unsigned char>(raw[i + 1]) << 8);
+    out += code < 0x100 ? static_cast<char>(code) : '?';
+  }
+  if (length % 2) out += raw[length - 1];
+  return out;
+}
+
+std::string HiveData(DWORD type, const std::string& data) {
+  if (!IsTextType(static_cast<hive_type>(type))) return data;
+  std::string out;
+  for (char c : data) {
+    out += c;
+    out += '\0';
+  }
+  return out;
+}
+
+std::string Text(char* owned) {
+  std::string text = owned ? owned : "";
+  free(owned);
+  return text;
+}
+
+reg::Key* ChildNamed(reg::Key* key, const std::string& name) {
+  for (auto& k : key->subkeys) {
+    if (reg::CompareNames(k->name, name) == 0) return k.get();
+  }
+  return nullptr;
+}
+
+// True when a key of the emulated registry holds something worth a key in
+// the hive: it was named by a file or the code, or it or a key below holds
+// a value the machine did not provide itself.
+bool HasContent(reg::Key* top) {
+  std::vector<reg::Key*> stack{top};
+  while (!stack.empty()) {
+    reg::Key* key = stack.back();
+    stack.pop_back();
+    if (key->listed) return true;
+    for (const auto& v : key->values) {
+      if (!v.provided) return true;
+    }
+    for (auto& k : key->subkeys) stack.push_back(k.get());
+  }
+  return false;
+}
+
+struct OriginalValue {
+  std::string utf8Name;
+  std::string name;  // as the emulated machine sees it
+  hive_type type;
+  std::string raw;
+  std::string data;  // as the emulated machine sees it
+};
+
+std::vector<OriginalValue> ValuesOf(hive_h* h, hive_node_h node) {
+  std::vector<OriginalValue> values;
+  hive_value_h* list = hivex_node_values(h, node);
+  for (size_t i = 0; list && list[i]; ++i) {
+    OriginalValue v;
+    v.utf8Name = Text(hivex_value_key(h, list[i]));
+    v.name = Latin1FromUtf8(v.utf8Name);
+    size_t length = 0;
+    char* raw = hivex_value_value(h, list[i], &v.type, &length);
+    if (!raw) continue;
+    v.raw.assign(raw, length);
+    free(raw);
+    v.data = EmulatedData(v.type, v.raw.data(), v.raw.size());
+    values.push_back(std::move(v));
+  }
+  free(list);
+  return values;
+}
+
+std::vector<const reg::Value*> SavedValues(const reg::Key* key) {
+  std::vector<const reg::Value*> values;
+  for (const auto& v : key->values) {
+    if (!v.provided) values.push_back(&v);
+  }
+  return values;
+}
+
+bool SameValues(const std::vector<OriginalValue>& before, const std::vector<const reg::Value*>& now) {
+  if (before.size() != now.size()) return false;
+  for (size_t i = 0; i < now.size(); ++i) {
+    if (reg::CompareNames(before[i].name, now[i]->name) != 0 || before[i].type != now[i]->type ||
+        before[i].data != now[i]->data) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The new value list of a key: unchanged values keep their original bytes.
+bool SetValues(hive_h* h, hive_node_h node, const std::vector<OriginalValue>& before,
+               const std::vector<const reg::Value*>& now) {
+  std::vector<std::string> names, data;
+  names.reserve(now.size());
+  data.reserve(now.size());
+  std::vector<hive_type> types;
+  for (const reg::Value* v : now) {
+    const OriginalValue* same = nullptr;
+    for (const auto& o : before) {
+      if (reg::CompareNames(o.name, v->name) == 0 && o.type == v->type && o.data == v->data) same = &o;
+    }
+    names.push_back(same ? same->utf8Name : Utf8FromLatin1(v->name));
+    data.push_back(same ? same->raw : HiveData(v->type, v->data));
+    types.push_back(static_cast<hive_type>(v->type));
+  }
+  std::vector<hive_set_value> list(now.size());
+  for (size_t i = 0; i < now.size(); ++i) {
+    list[i].key = names[i].data();
+    list[i].t = types[i];
+    list[i].len = data[i].size();
+    list[i].value = data[i].data();
+  }
+  return hivex_node_set_values(h, node, list.size(), list.data(), 0) == 0;
+}
+
+// Compares (and with `apply` writes) the hive below `top` against the
+// emulated key; `skip` names a child of `top` bound elsewhere (in the hive
+// and in the emulated registry: the current control set and its alias).
+bool Sync(hive_h* h, hive_node_h top, reg::Key* key, const std::string& skip, bool apply,
+          bool* changed) {
+  std::vector<std::pair<hive_node_h, reg::Key*>> stack{{top, key}};
+  while (!stack.empty()) {
+    auto [node, k] = stack.back();
+    stack.pop_back();
+    std::vector<OriginalValue> before = ValuesOf(h, node);
+    std::vector<const reg::Value*> now = SavedValues(k);
+    if (!SameValues(before, now)) {
+      *changed = true;
+      if (apply && !SetValues(h, node, before, now)) return false;
+    }
+    std::set<reg::Key*> matched;
+    hive_node_h* children = hivex_node_children(h, node);
+    for (size_t i = 0; children && children[i]; ++i) {
+      std::string name = Latin1FromUtf8(Text(hivex_node_name(h, children[i])));
+      if (node == top && !skip.empty() && strcasecmp(name.c_str(), skip.c_str()) == 0) continue;
+      reg::Key* twin = ChildNamed(k, name);
+      if (twin) {
+        matched.insert(twin);
+        stack.push_back({children[i], twin});
+      } else {
+        *changed = true;
+        if (apply && hivex_node_delete_child(h, children[i]) != 0) {
+          free(children);
+          return false;
+        }
+      }
+    }
+    free(children);
+    for (auto& sub : k->subkeys) {
+      if (matched.count(sub.get()) || !HasContent(sub.get())) continue;
+      if (node == top && !skip.empty() &&
+          (strcasecmp(sub->name.c_str(), skip.c_str()) == 0 ||
+           strcasecmp(sub->name.c_str(), "CurrentControlSet") == 0)) {
+        continue;
+      }
+      *changed = true;
+      if (!apply) continue;
+      hive_node_h added = hivex_node_add_child(h, node, Utf8FromLatin1(sub->name).c_str());
+      if (!added) return false;
+      stack.push_back({added, sub.get()});
+    }
+  }
+  return true;
+}
+
+void LoadTree(hive_h* h, hive_node_h top, reg::Key* key, const std::string& skip) {
+  std::vector<std::pair<hive_node_h, reg::Key*>> stack{{top, key}};
+  while (!stack.empty()) {
+    auto [node, k] = stack.back();
+    stack.pop_back();
+    for (auto& v : ValuesOf(h, node)) reg::SetValue(k, v.name, v.type, v.data);
+    hive_node_h* children = hivex_node_children(h, node);
+    for (size_t i = 0; children && children[i]; ++i) {
+      std::string name = Latin1FromUtf8(Text(hivex_node_name(h, children[i])));
+      if (node == top && !skip.empty() && strcasecmp(name.c_str(), skip.c_str()) == 0) continue;
+      if (name.empty() || name.find('\\') != std::string::npos) continue;
+      stack.push_back({children[i], reg::Create(k, name, true)});
+    }
+    free(children);
+  }
+}
+
+bool ReadFile(const std::string& path, std::string* bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// Writes `bytes` over the file in place (same inode: its attributes and
+// security stay), without following a link.
+bool OverwriteFile(const std::string& path, const std::string& bytes) {
+  int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) {
+      close(fd);
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  bool ok = fsync(fd) == 0;
+  return close(fd) == 0 && ok;
+}
+
+bool CreateFileWith(const std::string& path, const std::string& bytes) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  close(fd);
+  return OverwriteFile(path, bytes);
+}
+
+std::string BackupName(const std::string& label) {
+  std::string name;
+  for (char c : label) name += c == '\\' || c == '/' ? '_' : c;
+  return name;
+}
+
+}  // namespace
+
+struct Binding {
+  size_t hive;
+  hive_node_h node;
+  std::string emuPath;                  // key below HKLM, or empty for a profile
+  std::shared_ptr<reg::Key> profileKey; // a profile's tree
+  std::string skip;                     // child of `node` bound elsewhere
+};
+
+struct Hives::State {
+  std::vector<HiveFile> files;  // SOFTWARE, SYSTEM, then the profiles
+  std::vector<hive_h*> handles;
+  std::vector<Binding> bindings;
+  std::vector<std::shared_ptr<reg::Key>> profiles;
+  size_t current = 0;
+  bool readOnly = true;
+
+  reg::Key* EmulatedKey(const Binding& b) const {
+    if (b.profileKey) return b.profileKey.get();
+    return reg::Find(reg::RootByHandle(HKEY_LOCAL_MACHINE)->key.get(), b.emuPath);
+  }
+};
+
+Hives::Hives() : state_(new State) {}
+
+Hives::~Hives() {
+  for (hive_h* h : state_->handles) {
+    if (h) hivex_close(h);
+  }
+}
+
+bool Hives::Load(const HiveFile& software, const HiveFile& system,
+                 const std::vector<HiveFile>& profiles, bool readOnly, std::string* error) {
+  for (hive_h* h : state_->handles) hivex_close(h);
+  state_.reset(new State);
+  State& s = *state_;
+  s.readOnly = readOnly;
+  s.files = {software, system};
+  s.files.insert(s.files.end(), profiles.begin(), profiles.end());
+  for (const auto& f : s.files) {
+    hive_h* h = hivex_open(f.host.c_str(), readOnly ? 0 : HIVEX_OPEN_WRITE);
+    if (!h) {
+      *error = "cannot open the hive " + f.label + ": " + std::strerror(errno);
+      return false;
+    }
+    s.handles.push_back(h);
+  }
+  reg::Key* machine = reg::RootByHandle(HKEY_LOCAL_MACHINE)->key.get();
+
+  hive_h* sw = s.handles[0];
+  s.bindings.push_back(Binding{0, hivex_root(sw), "SOFTWARE", nullptr, ""});
+  LoadTree(sw, hivex_root(sw), reg::Create(machine, "SOFTWARE", true), "");
+
+  // SYSTEM: the control set Select\Current names is CurrentControlSet.
+  hive_h* sy = s.handles[1];
+  hive_node_h root = hivex_root(sy);
+  std::string controlSet;
+  if (hive_node_h select = hivex_node_get_child(sy, root, "Select")) {
+    if (hive_value_h current = hivex_node_get_value(sy, select, "Current")) {
+      int32_t number = hivex_value_dword(sy, current);
+      char name[32];
+      std::snprintf(name, sizeof name, "ControlSet%03d", number);
+      if (hivex_node_get_child(sy, root, name)) controlSet = name;
+    }
+  }
+  if (controlSet.empty()) {
+    *error = "the hive " + system.label + " names no current control set (Select\\Current)";
+    return false;
+  }
+  hive_node_h currentSet = hivex_node_get_child(sy, root, controlSet.c_str());
+  reg::Key* systemKey = reg::Create(machine, "SYSTEM", true);
+  s.bindings.push_back(Binding{1, root, "SYSTEM", nullptr, controlSet});
+  LoadTree(sy, root, systemKey, controlSet);
+  s.bindings.push_back(Binding{1, currentSet, "SYSTEM\\CurrentControlSet", nullptr, ""});
+  LoadTree(sy, currentSet, reg::Create(systemKey, "CurrentControlSet", true), "");
+
+  for (size_t i = 0; i < profiles.size(); ++i) {
+    auto tree = std::make_shared<reg::Key>();
+    tree->name = "HKEY_CURRENT_USER";
+    tree->listed = true;
+    hive_h* h = s.handles[2 + i];
+    LoadTree(h, hivex_root(h), tree.get(), "");
+    s.profiles.push_back(tree);
+    s.bindings.push_back(Binding{2 + i, hivex_root(h), "", tree, ""});
+  }
+  if (!s.profiles.empty()) UseProfile(0);
+  return true;
+}
+
+size_t Hives::ProfileCount() const { return state_->profiles.size(); }
+const HiveFile& Hives::Profile(size_t index) const { return state_->files[2 + index]; }
+size_t Hives::CurrentProfile() const { return state_->current; }
+
+void Hives::UseProfile(size_t index) {
+  state_->current = index;
+  reg::RootByHandle(HKEY_CURRENT_USER)->key = state_->profiles[index];
+}
+
+std::string Hives::HiveOf(const std::string& keyPath) const {
+  const State& s = *state_;
+  std::string rest;
+  reg::Root* root = reg::RootByName(keyPath, &rest);
+  if (!root || s.files.empty()) return "";
+  if (root->handle == HKEY_CURRENT_USER) {
+    return s.profiles.empty() ? "" : s.files[2 + s.current].label;
+  }
+  if (root->handle != HKEY_LOCAL_MACHINE) return "";
+  if (strncasecmp(rest.c_str(), "SOFTWARE", 8) == 0 && (rest.size() == 8 || rest[8] == '\\')) {
+    return s.files[0].label;
+  }
+  if (strncasecmp(rest.c_str(), "SYSTEM", 6) == 0 && (rest.size() == 6 || rest[6] == '\\')) {
+    return s.files[1].label;
+  }
+  return "";
+}
+
+bool Hives::Changed(size_t hive) const {
+  bool changed = false;
+  for (const auto& b : state_->bindings) {
+    reg::Key* key = b.hive == hive ? state_->EmulatedKey(b) : nullptr;
+    if (key) Sync(state_->handles[hive], b.node, key, b.skip, false, &changed);
+  }
+  return changed;
+}
+
+bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* committed,
+                   std::string* error) {
+  State& s = *state_;
+  for (size_t i = 0; i < s.files.size(); ++i) {
+    if (!Changed(i)) continue;
+    const HiveFile& f = s.files[i];
+    if (s.readOnly) {
+      *error = "the hive " + f.label + " was opened read-only";
+      return false;
+    }
+    std::string original;
+    if (!ReadFile(f.host, &original)) {
+      *error = "cannot read the hive " + f.label + ": " + std::strerror(errno);
+      return false;
+    }
+    mkdir(backupDir.c_str(), 0700);
+    std::string backup = backupDir + "/" + BackupName(f.label);
+    if (!CreateFileWith(backup, original)) {
+      *error = "cannot keep a copy of the hive " + f.label + " as " + backup + ": " + std::strerror(errno);
+      return false;
+    }
+    bool changed = false;
+    std::string fresh = backup + ".new";
+    bool ok = true;
+    for (const auto& b : s.bindings) {
+      reg::Key* key = b.hive == i ? s.EmulatedKey(b) : nullptr;
+      if (key && !Sync(s.handles[i], b.node, key, b.skip, true, &changed)) ok = false;
+    }
+    std::string written;
+    ok = ok && hivex_commit(s.handles[i], fresh.c_str(), 0) == 0 && ReadFile(fresh, &written);
+    unlink(fresh.c_str());
+    if (!ok || !OverwriteFile(f.host, written)) {
+      int why = errno;
+      OverwriteFile(f.host, original);
+      *error = "cannot write the hive " + f.label + " (left as it was): " + std::strerror(why);
+      return false;
+    }
+    committed->push_back(CommittedHive{f.label, f.host, backup});
+  }
+  return true;
+}

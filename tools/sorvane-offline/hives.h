@@ -1,0 +1,64 @@
+// The registry of a mounted Windows volume: its hive files (SOFTWARE,
+// SYSTEM, every profile's NTUSER.DAT) read through hivex into the emulated
+// registry, and the hives the scan changed written back after a copy of
+// each original is kept. Only what changed is rewritten: values and keys
+// the scan left alone keep their bytes, security and class data.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct HiveFile {
+  std::string host;      // host path of the hive file
+  std::string label;     // volume-relative Windows path, e.g. "Users\\alice\\NTUSER.DAT"
+  std::string profile;   // profile folder for an NTUSER.DAT ("Users\\alice"), else empty
+};
+
+struct CommittedHive {
+  std::string label;
+  std::string host;
+  std::string backup;    // host path of the copy of the original
+};
+
+class Hives {
+ public:
+  Hives();
+  ~Hives();
+  Hives(const Hives&) = delete;
+  Hives& operator=(const Hives&) = delete;
+
+  // Opens every hive (for writing unless readOnly) and loads SOFTWARE into
+  // HKLM\SOFTWARE, SYSTEM into HKLM\SYSTEM with its current control set as
+  // CurrentControlSet, and each profile into a tree of its own; HKCU shows
+  // the first profile. A hive that does not open is an error.
+  bool Load(const HiveFile& software, const HiveFile& system, const std::vector<HiveFile>& profiles,
+            bool readOnly, std::string* error);
+
+  size_t ProfileCount() const;
+  const HiveFile& Profile(size_t index) const;
+  // Makes HKCU show profile `index`'s tree.
+  void UseProfile(size_t index);
+  size_t CurrentProfile() const;
+
+  // The hive file a key path of the emulated registry lives in (label), or
+  // empty; HKCU means the current profile.
+  std::string HiveOf(const std::string& keyPath) const;
+
+  // True when the emulated registry differs from what a hive held.
+  bool Changed(size_t hive) const;
+  // Writes back every changed hive: the original is first copied to
+  // backupDir (created when missing); a hive that fails to commit is put
+  // back as it was. False with a message on the first failure.
+  bool Commit(const std::string& backupDir, std::vector<CommittedHive>* committed,
+              std::string* error);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Text of the emulated machine (its ANSI code page, Latin-1) to and from
+// the hive's UTF-8 names and UTF-16LE strings.
+std::string Latin1FromUtf8(const std::string& text);
+std::string Utf8FromLatin1(const std::string& text);
