@@ -51,7 +51,7 @@ COMMON = ["cmake", "make", "g++", "clang", "python3", "googletest", "libgtest-de
           "libgmock-dev", "g++-mingw-w64-i686", "gcc-mingw-w64-i686", "mingw-w64-i686-dev",
           "binutils-mingw-w64-i686", "wine", "fonts-wine", "xvfb", "xauth", "x11-utils",
           "imagemagick", "xdotool", "attr", "libhivex-dev", "libhivex-bin",
-          "libwin-hivex-perl", "ntfs-3g", "fuse3"]
+          "libwin-hivex-perl", "ntfs-3g", "fuse3", "libssl-dev", "nlohmann-json3-dev"]
 WIN32 = ["wine32:i386"]
 WIN64 = ["wine64", "g++-mingw-w64-x86-64", "gcc-mingw-w64-x86-64", "mingw-w64-x86-64-dev",
          "binutils-mingw-w64-x86-64"]
