@@ -179,6 +179,33 @@ TEST_F(ArchiveMatchTest, EndOfArchiveRules) {
   EXPECT_EQ(First(Zip("H", o)), 1);
 }
 
+TEST_F(ArchiveMatchTest, AShortEndRecordCountsOnlyBehindARealCentralDirectory) {
+  // A user's encrypted archive: tool.exe (20,000 bytes, stored) and a short
+  // readme.txt, central directory and end record counting 2. Read as a
+  // central header, readme.txt's local header names an end record past the
+  // end of the file; that is no sign of a cut archive.
+  forge::ArchiveOptions user;
+  user.name = "tool.exe";
+  user.secondEntry = user.secondEncrypted = true;
+  user.secondSize = 1200;
+  forge::ArchiveOptions cut;
+  cut.name = "tool.exe";
+  cut.cut = 30 + 8 + 20012;  // right after the entry's data
+  forge::ArchiveOptions shortEnd;
+  shortEnd.name = "tool.exe";
+  shortEnd.endRecordBytes = 10;
+  const struct {
+    const char* what;
+    forge::ArchiveOptions options;
+    unsigned members;
+  } cases[] = {
+      {"two entries", user, 0},
+      {"cut after its entry", cut, 1u << 0 | 1u << 3 | 1u << 7},
+      {"one entry, end record of 10 bytes", shortEnd, 1u << 7},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Matches(Zip("H", c.options)), c.members) << c.what;
+}
+
 TEST_F(ArchiveMatchTest, RarRules) {
   forge::ArchiveOptions o;
   o.packedSize = 20000;  // unpacked equal to packed is fine
@@ -211,9 +238,10 @@ TEST_F(ArchiveMatchTest, PositionsAreComputedIn32Bits) {
   o.packedSize = 0x7FFFFFFF;
   EXPECT_EQ(First(Zip("N", o)), 4);
   // One that wraps to offset 0 reads the local header as the central one;
-  // the end record it names lies past the file, which only member 8 takes.
+  // the end record it names lies past the file, and with no central header
+  // there even member 8 refuses.
   o.packedSize = 0x100000000LL - (30 + int64_t(std::string("information.exe").size()));
-  EXPECT_EQ(Matches(Zip("N", o)), 1u << 7);
+  EXPECT_EQ(Matches(Zip("N", o)), 0u);
   // Maximal name and extra lengths: the name is not read and the entry's
   // end lies past the file.
   forge::Bytes b = Zip("H");

@@ -64,6 +64,8 @@ struct ArchiveOptions {
   int64_t packedSize = -1;  // compressed / packed size stored in the header
   bool encrypted = true;
   bool secondEntry = false; // ZIP: a second entry after the first
+  uint32_t secondSize = 60000;  // ZIP: its length
+  bool secondEncrypted = false; // ZIP: stored behind a 12-byte encryption header
   int endRecordBytes = 22;  // ZIP: bytes of the end record kept (< 22: short)
   uint16_t extraLength = 0; // ZIP: extra field bytes after the name
   int64_t cut = -1;

@@ -128,16 +128,18 @@ bool ZipWorm(const std::string& variant, const ArchiveOptions& o, Bytes* out) {
   e.data = DataFor(packed, e.size + 12, Seed("zip" + variant) ^ e.size);
   std::vector<ZipEntry> entries{e};
   if (o.secondEntry) {
-    // A plain text file. It is long enough that the matchers, reading its
+    // A stored text file. At the default length the matchers, reading its
     // local header as if it were the first entry's central header, look for
-    // the end record inside its data rather than past the end of the file.
+    // the end record inside its data; a short one puts that place past the
+    // end of the file.
     ZipEntry second;
     second.name = "readme.txt";
-    second.flags = 0;
+    second.flags = o.secondEncrypted ? 0x0001 : 0x0000;
     second.method = 0;
-    second.size = second.packed = 60000;
+    second.size = o.secondSize;
+    second.packed = second.size + (o.secondEncrypted ? 12 : 0);
     second.extra = 0;
-    second.data = Filler(second.size, Seed("second") ^ e.size);
+    second.data = Filler(second.packed, Seed("second") ^ e.size);
     entries.push_back(second);
   }
   *out = BuildZip(entries, o.endRecordBytes);

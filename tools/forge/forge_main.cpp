@@ -73,10 +73,11 @@ struct Options {
 };
 
 bool ArchiveFlags(const Options& opt, forge::ArchiveOptions* o) {
-  long long size = 0, method = -1, packed = -1, end = 22, extra = 0, cut = -1;
+  long long size = 0, method = -1, packed = -1, end = 22, extra = 0, cut = -1, second = 60000;
   if (!opt.Int("--entry-size", &size) || !opt.Int("--method", &method) ||
       !opt.Int("--packed", &packed) || !opt.Int("--end-bytes", &end) ||
-      !opt.Int("--extra", &extra) || !opt.Int("--cut", &cut))
+      !opt.Int("--extra", &extra) || !opt.Int("--cut", &cut) ||
+      !opt.Int("--second-size", &second))
     return false;
   o->entrySize = uint32_t(size);
   o->method = int(method);
@@ -86,6 +87,8 @@ bool ArchiveFlags(const Options& opt, forge::ArchiveOptions* o) {
   o->cut = cut;
   o->encrypted = !opt.Has("--unencrypted");
   o->secondEntry = opt.Has("--second-entry");
+  o->secondSize = uint32_t(second);
+  o->secondEncrypted = opt.Has("--second-encrypted");
   if (const char* n = opt.Value("--name")) o->name = n;
   return true;
 }
