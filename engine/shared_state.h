@@ -44,7 +44,7 @@ extern int MemoryAction;
 extern int InfectedInMemory;   // a memory route reported an infected image
 extern int ServiceStopFailed;  // an infected process could neither end nor stop
 
-// Result of the latest deferred removal a scanner scheduled.
+// 1 once any deferred removal a scanner asked for was scheduled.
 extern int RestartNeeded;
 
 // Path under examination and the latest detection name.

@@ -18,7 +18,9 @@ void RemoveDetectedFile(const char* path, const char* name, const char* attribut
     return;
   }
   EmitResultLine("%s     %s Unable to remove", path, name);
-  RestartNeeded = ScheduleDeleteAtRestart(path);
+  // Once one removal is pending the run must ask for the restart: a later
+  // scheduling that fails does not take that back.
+  if (ScheduleDeleteAtRestart(path)) RestartNeeded = 1;
 }
 
 void RenameDetectedFile(const char* path, const char* name) {

@@ -5,7 +5,7 @@
 
 // Resets the attributes and deletes `path`; when the deletion is refused,
 // ends the processes running it and tries again, and when that fails too,
-// schedules the deletion (RestartNeeded). Lines carry `name`, except the
+// schedules the deletion (RestartNeeded set once one succeeded). Lines carry `name`, except the
 // failed attribute reset, which carries `attributeName`.
 void RemoveDetectedFile(const char* path, const char* name, const char* attributeName);
 
