@@ -9,6 +9,8 @@
 namespace {
 
 const char IniName[] = "wininit.ini";
+// The copy's name where the temporary folder is the Windows folder itself.
+const char CopyNameInWindowsFolder[] = "wininit.old";
 const char SectionHeader[] = "[rename]";
 const int LineBufferSize = 648;
 
@@ -31,7 +33,8 @@ class LineReader {
  public:
   explicit LineReader(int fd) : fd_(fd) {}
 
-  // Length of the piece read into `line` (terminated), 0 at the end.
+  // Length of the piece read into `line` (terminated), 0 at the end or
+  // after a read error.
   size_t Read(char* line, size_t size) {
     size_t n = 0;
     while (n + 1 < size) {
@@ -45,6 +48,9 @@ class LineReader {
     return n;
   }
 
+  // True once a read of the descriptor failed.
+  bool Failed() const { return failed_; }
+
  private:
   int Peek() {
     if (pos_ == len_ && !Fill()) return -1;
@@ -56,7 +62,9 @@ class LineReader {
     return c;
   }
   bool Fill() {
+    if (failed_) return false;
     int n = _read(fd_, buffer_, sizeof buffer_);
+    failed_ = n < 0;
     pos_ = 0;
     len_ = n > 0 ? n : 0;
     return len_ > 0;
@@ -66,7 +74,31 @@ class LineReader {
   char buffer_[4096];
   int pos_ = 0;
   int len_ = 0;
+  bool failed_ = false;
 };
+
+// A folder path in the form compared by SameFolder: its short form where
+// the system gives one, without trailing backslashes ("C:\\" keeps its own).
+void NormaliseFolder(char* path, size_t size) {
+  char shortForm[260];
+  DWORD n = GetShortPathNameA(path, shortForm, sizeof shortForm);
+  if (n > 0 && n < sizeof shortForm && n < size) memcpy(path, shortForm, n + 1);
+  size_t k = strlen(path);
+  while (k > 3 && path[k - 1] == '\\') path[--k] = 0;
+}
+
+// True when the folder `dir` and the first `length` characters of
+// `windowsPath` name the same folder, ignoring case.
+bool SameFolder(const char* dir, const char* windowsPath, size_t length) {
+  char a[260], b[260];
+  if (strlen(dir) >= sizeof a || length >= sizeof b) return false;
+  strcpy(a, dir);
+  memcpy(b, windowsPath, length);
+  b[length] = 0;
+  NormaliseFolder(a, sizeof a);
+  NormaliseFolder(b, sizeof b);
+  return _stricmp(a, b) == 0;
+}
 
 bool CreateWithEntry(const char* path, const char* destination, const char* source) {
   int fd = _open(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
@@ -101,6 +133,9 @@ bool Rewrite(int in, int out, const char* destination, const char* source) {
     endsWithLineFeed = line[length - 1] == '\n';
     atLineStart = endsWithLineFeed;
   }
+  // A read error is no end of the file: the rest of the old lines would be
+  // lost.
+  if (reader.Failed()) return false;
   if (entryWritten) return true;
   // A last line without its line end is ended first, so the entry stays a
   // line of its own.
@@ -124,8 +159,14 @@ bool AddWininitRename(const char* destination, const char* source) {
 
   char copyPath[260];
   DWORD t = GetTempPathA(sizeof copyPath, copyPath);
-  if (t == 0 || t >= sizeof copyPath || strlen(IniName) >= sizeof copyPath - t) return false;
-  strcat(copyPath, IniName);
+  if (t == 0 || t >= sizeof copyPath) return false;
+  // Where the temporary folder is the Windows folder, a copy named
+  // wininit.ini would be the file itself: the rewrite would read what it
+  // has just emptied.
+  copyPath[t] = 0;
+  const char* copyName = SameFolder(copyPath, iniPath, n) ? CopyNameInWindowsFolder : IniName;
+  if (strlen(copyName) >= sizeof copyPath - t) return false;
+  strcat(copyPath, copyName);
   // Without a fresh copy the rewrite could start from an older one.
   if (!CopyFileA(iniPath, copyPath, FALSE)) return false;
   int in = _open(copyPath, _O_RDONLY | _O_BINARY);

@@ -98,6 +98,39 @@ TEST_F(Win9xRemovalTest, AFailedWriteOfTheRewritePutsTheOldFileBack) {
   }
 }
 
+TEST_F(Win9xRemovalTest, TheOldFileSurvivesUnreadableCopiesAndATempFolderThatIsTheWindowsFolder) {
+  // Longer than one 4 KiB read of the copy, so a read can fail midway.
+  const std::string before = "[rename]\r\nNUL=C:\\OLD.EXE\r\n[boot]\r\n" + std::string(6000, 'x') + "\r\ny=2\r\n";
+  const std::string after = "[rename]\nNUL=C:\\OLD.EXE\n" + std::string(kEntry) + "[boot]\n" +
+                            std::string(6000, 'x') + "\ny=2\n";
+  const struct {
+    const char* what;
+    int failedRead;  // -1: none
+    bool tempIsWindows;
+    bool added;
+  } cases[] = {
+      {"first read of the copy fails", 0, false, false},
+      {"a later read fails", 1, false, false},
+      {"temp folder is the Windows folder", -1, true, true},
+  };
+  for (const auto& c : cases) {
+    emu::ResetMachine();
+    emu::MapDrive('C', Root());
+    emu::SetPlatform(emu::Platform::Win98);
+    WriteFile("C:\\NEW.EXE");
+    WriteFile(kIni, before);
+    if (c.tempIsWindows) {
+      emu::SetEnvironmentVariable("TMP", "c:\\windows\\");  // another spelling
+    }
+    if (c.failedRead >= 0) emu::FailOperation("_read", kCopy, ERROR_SHARING_VIOLATION, 1, c.failedRead);
+    EXPECT_EQ(ScheduleDeleteAtRestart("C:\\NEW.EXE"), c.added ? 1 : 0) << c.what;
+    EXPECT_EQ(ReadFile(kIni), c.added ? after : before) << c.what;
+    if (c.tempIsWindows) {
+      EXPECT_EQ(ReadFile("C:\\WINDOWS\\wininit.old"), before) << "the copy";
+    }
+  }
+}
+
 TEST_F(Win9xRemovalTest, AFailedWriteOfANewFileGivesFalse) {
   emu::FailOperation("_write", kIni, ERROR_WRITE_PROTECT, 1, 1);
   EXPECT_FALSE(AddWininitRename("NUL", "C:\\NEW.EXE"));
