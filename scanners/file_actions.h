@@ -3,11 +3,18 @@
 // scheduling the deletion for the next start when needed) and rename.
 #pragma once
 
+#include "platform/system.h"
+
 // Resets the attributes and deletes `path`; when the deletion is refused,
 // ends the processes running it and tries again, and when that fails too,
-// schedules the deletion (RestartNeeded set once one succeeded). Lines carry `name`, except the
-// failed attribute reset, which carries `attributeName`.
-void RemoveDetectedFile(const char* path, const char* name, const char* attributeName);
+// puts the file's attributes back (`oldAttributes`, or when 0 those it has
+// now) and schedules the deletion (RestartNeeded set once one succeeded).
+// Lines carry `name`, except the failed attribute reset, which carries
+// `attributeName`.
+void RemoveDetectedFile(const char* path, const char* name, const char* attributeName,
+                        DWORD oldAttributes = 0);
 
 // Renames `path` to its BuildRenameTarget name: "renamed" or "Rename failed".
-void RenameDetectedFile(const char* path, const char* name);
+// On success the new name goes to `renamedTo` (ScanFileBufferSize bytes)
+// when given.
+bool RenameDetectedFile(const char* path, const char* name, char* renamedTo = nullptr);

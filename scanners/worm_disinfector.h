@@ -12,8 +12,10 @@ int ScanWormFile(const char* name, const char* path);
 
 // 1 when the open file carries `variant` (and, with `repair`, has been
 // repaired: host entry point back, worm section gone, file cut where the
-// worm's code began); 0 otherwise. The file's PE header must have been
-// read (ReadPeHeader). With `repair` the descriptor must be writable.
+// worm's code began); 0 otherwise. A repair that fails at any write or at
+// the cut writes the old header bytes back and gives 0. The file's PE
+// header must have been read (ReadPeHeader) on this descriptor. With
+// `repair` the descriptor must be writable.
 int ProbeWormVariant(int fd, const WormVariant& variant, int repair);
 
 // Writes the file header, the optional header part and section count x 40

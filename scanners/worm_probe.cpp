@@ -32,15 +32,25 @@ int Repair(int fd, const WormVariant& variant, const uint8_t* body, long length,
   const uint32_t hostEntry = field - ReadLe32(optional + ImageBaseField);
   if (hostEntry > uint32_t(length)) return 0;
 
+  // All or nothing: the header bytes as the file holds them now, written
+  // back when any step fails, so the file stays the infected program.
+  const PeHeaderImages original = PeImage;
   WriteLe32(optional + EntryPointField, hostEntry);
   WriteLe32(optional + SizeOfImageField,
         ReadLe32(optional + SizeOfImageField) - ReadLe32(last + VirtualSizeField));
   std::memset(last, 0, PeSectionHeaderSize);
-  WritePeHeaders(fd);  // the old count: the zeroed header reaches the file
-  PeImage.FileHeader[2] = uint8_t(count - 1);
-  PeImage.FileHeader[3] = uint8_t((count - 1) >> 8);
-  WritePeHeaders(fd);  // the new count
-  return _chsize(fd, long(entryOffset)) == 0 ? 1 : 0;
+  // The old count first, so the zeroed header reaches the file; then the
+  // new count; then the cut where the worm's code began.
+  bool done = WritePeHeaders(fd);
+  if (done) {
+    PeImage.FileHeader[2] = uint8_t(count - 1);
+    PeImage.FileHeader[3] = uint8_t((count - 1) >> 8);
+    done = WritePeHeaders(fd) && _chsize(fd, long(entryOffset)) == 0;
+  }
+  if (done) return 1;
+  PeImage = original;
+  WritePeHeaders(fd);
+  return 0;
 }
 
 }  // namespace

@@ -32,11 +32,15 @@ void RepairFile(const char* path) {
     EmitResultLine("%s     %s Unable to remove", path, CurrentDetection);
     return;
   }
+  // The headers again, from this descriptor: the repair writes back what
+  // it read here.
   bool repaired = false;
-  for (const WormVariant& v : WormVariants) {
-    if (ProbeWormVariant(fd, v, 1)) {
-      repaired = true;
-      break;
+  if (ReadPeHeader(fd)) {
+    for (const WormVariant& v : WormVariants) {
+      if (ProbeWormVariant(fd, v, 1)) {
+        repaired = true;
+        break;
+      }
     }
   }
   _close(fd);
@@ -78,16 +82,26 @@ int ScanWormFile(const char* name, const char* path) {
 
   CleanWormRegistry();
   if (SingleFileMode) {
+    if (reset) SetFileAttributesA(path, attributes);
     FileDetected = 1;
     return 1;
   }
   CopyText(StatusText, path);
+  // Whatever the action, a file still there gets its attributes back,
+  // under its new name after a rename.
+  char renamed[ScanFileBufferSize];
+  const char* endsAt = path;
   switch (ActionMode) {
     case ActionClean: RepairFile(path); break;
-    case ActionRename: RenameDetectedFile(path, name); break;
-    case ActionDelete: RemoveDetectedFile(path, name, CurrentDetection); break;
+    case ActionRename:
+      if (RenameDetectedFile(path, name, renamed)) endsAt = renamed;
+      break;
+    case ActionDelete:
+      RemoveDetectedFile(path, name, CurrentDetection, attributes);
+      return 0;
     case ActionReport: EmitResultLine("%s     %s found", path, CurrentDetection); break;
     default: break;
   }
+  if (reset) SetFileAttributesA(endsAt, attributes);
   return 0;
 }

@@ -258,6 +258,31 @@ TEST_F(BackdoorScannerTest, DeletionResetsAttributesFirst) {
   EXPECT_EQ(Lines().back(), Line("C:\\ro.exe", BackdoorSignatures[0].Name, "removed"));
 }
 
+TEST_F(BackdoorScannerTest, AFileStillThereKeepsItsAttributes) {
+  constexpr DWORD Kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  const struct {
+    const char* what;
+    int mode, memoryAction;
+    const char* path;
+  } cases[] = {
+      {"deletion refused", ActionClean, 0, "C:\\d\\s.exe"},
+      {"deletion refused after the memory scan", 0, ActionClean, "C:\\d\\s.exe"},
+      {"reported", ActionReport, 0, "C:\\d\\s.exe"},
+      {"rename failed", ActionRename, 0, "C:\\d.x\\s"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Put(c.path, forge::BackdoorSample(0));
+    emu::SetAttributes(c.path, Kept);
+    emu::FailOperation("DeleteFileA", c.path, ERROR_ACCESS_DENIED);
+    ActionMode = c.mode;
+    MemoryAction = c.memoryAction;
+    ScanBackdoorFile(kRow, c.path);
+    EXPECT_TRUE(Exists(c.path));
+    EXPECT_EQ(emu::Attributes(c.path), Kept);
+  }
+}
+
 TEST_F(BackdoorScannerTest, RefusedAttributeResetIsReportedAndNothingScheduled) {
   Put("C:\\s.exe", forge::BackdoorSample(0));
   emu::FailOperation("SetFileAttributesA", "C:\\s.exe", ERROR_ACCESS_DENIED);

@@ -1,6 +1,7 @@
 // The worm file disinfector on forged infections of a synthetic host:
 // detection of each variant, byte-for-byte repair, the near misses, the
-// action modes and their lines, and the attribute handling.
+// action modes and their lines, repairs that fail leaving the file as it
+// was, and the attributes every file still there gets back.
 #include <gtest/gtest.h>
 
 #include "engine/shared_state.h"
@@ -77,8 +78,7 @@ TEST_F(WormTest, RepairGivesBackTheHostByteForByte) {
     EXPECT_STREQ(StatusText, Sample);
     ASSERT_FALSE(Lines().empty());
     EXPECT_EQ(Lines().back(), std::string(Sample) + "     " + NameOf(c.variant) + " Virus removed");
-    // After a detection the old attributes are not put back.
-    EXPECT_EQ(emu::Attributes(Sample), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(emu::Attributes(Sample), Hidden) << "the old attributes are back";
     EXPECT_EQ(emu::OpenDescriptors(), 0u);
   }
 }
@@ -130,19 +130,78 @@ TEST_F(WormTest, FailedRepairsSayUnableToRemove) {
   EXPECT_EQ(Lines().back(), std::string(Sample) + "     W32/Bagle.N.Worm Unable to remove");
   EXPECT_EQ(FilesDisinfected, 0);
 
-  // The cut fails after the headers were written: they stay written, the
-  // worm's bytes stay behind them.
+  // The cut fails for good: the headers are written back, the file is the
+  // infected program still.
   Infect("Q");
   emu::FailOperation("_chsize", Sample, ERROR_ACCESS_DENIED);
   EXPECT_EQ(ScanWormFile(Row, Sample), 0);
   EXPECT_EQ(Lines().back(), std::string(Sample) + "     W32/Bagle.Q.Worm Unable to remove");
-  const std::string cut = ReadFile(Sample);
-  const forge::Bytes left(cut.begin(), cut.end());
-  ASSERT_EQ(left.size(), infected.size());
-  EXPECT_EQ(forge::Get16(left, 0x46), 3u) << "section count one less";
-  EXPECT_TRUE(std::equal(left.begin(), left.begin() + 0x400, host.begin()));
+  EXPECT_EQ(ReadFile(Sample), Text(infected));
   EXPECT_EQ(FilesDisinfected, 0);
   EXPECT_EQ(FilesInfected, 2);
+}
+
+TEST_F(WormTest, ARepairIsAllOrNothing) {
+  // A fault once in the repair's writes or its cut; the header writes after
+  // it (putting the old bytes back) succeed.
+  const struct {
+    const char* what;
+    const char* op;  // nullptr: no fault
+    int skip;
+  } cases[] = {
+      {"first header write", "_write", 0},
+      {"a later header write", "_write", 4},
+      {"the cut", "_chsize", 0},
+      {"no fault", nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetSharedState();
+    InstallMainWindow();
+    ActionMode = ActionClean;
+    Infect("N");
+    if (c.op) emu::FailOperation(c.op, Sample, ERROR_WRITE_PROTECT, 1, c.skip);
+    EXPECT_EQ(ScanWormFile(Row, Sample), 0);
+    EXPECT_EQ(ReadFile(Sample), Text(c.op ? infected : host));
+    EXPECT_EQ(Lines().back(), std::string(Sample) + "     W32/Bagle.N.Worm " +
+                                  (c.op ? "Unable to remove" : "Virus removed"));
+    EXPECT_EQ(FilesDisinfected, c.op ? 0 : 1);
+  }
+}
+
+TEST_F(WormTest, AFileStillThereGetsItsAttributesBack) {
+  constexpr DWORD Kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  const struct {
+    const char* what;
+    int mode;
+    bool single;
+    const char* fault;  // an operation that fails on the file
+    const char* path;
+    const char* endsAt;  // where the file is afterwards
+  } cases[] = {
+      {"memory scan detection", ActionClean, true, nullptr, Sample, Sample},
+      {"repaired", ActionClean, false, nullptr, Sample, Sample},
+      {"repair failed", ActionClean, false, "_chsize", Sample, Sample},
+      {"renamed", ActionRename, false, nullptr, Sample, "C:\\samples\\host.Vxe"},
+      {"rename failed", ActionRename, false, nullptr, "C:\\tools.new\\file", "C:\\tools.new\\file"},
+      {"deletion refused", ActionDelete, false, "DeleteFileA", Sample, Sample},
+      {"reported", ActionReport, false, nullptr, Sample, Sample},
+      {"no action", 0, false, nullptr, Sample, Sample},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetSharedState();
+    emu::ResetMachine();
+    emu::MapDrive('C', Root());
+    InstallMainWindow();
+    Infect("O", {}, c.path, Kept);
+    ActionMode = c.mode;
+    SingleFileMode = c.single;
+    if (c.fault) emu::FailOperation(c.fault, c.path, ERROR_ACCESS_DENIED);
+    ScanWormFile(Row, c.path);
+    EXPECT_EQ(FilesInfected, 1);
+    EXPECT_EQ(emu::Attributes(c.endsAt), Kept);
+  }
 }
 
 TEST_F(WormTest, RepairModeReportsAFileItCannotOpenForWriting) {
@@ -217,7 +276,7 @@ TEST_F(WormTest, SingleFileModeOnlyRecordsTheDetection) {
   EXPECT_EQ(FilesInfected, 1);
   EXPECT_STREQ(CurrentDetection, "W32/Bagle.O.Worm");
   EXPECT_EQ(ReadFile(Sample), Text(infected));
-  EXPECT_EQ(emu::Attributes(Sample), DWORD(FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(emu::Attributes(Sample), Hidden);
   EXPECT_TRUE(Lines().empty());
 }
 
