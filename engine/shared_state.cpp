@@ -14,6 +14,7 @@ int ActionMode;
 int SingleFileMode;
 int FileDetected;
 int MemoryAction;
+const ScannerEntry* DetectingRow;
 int InfectedInMemory;
 int ServiceStopFailed;
 int RestartNeeded;
@@ -31,6 +32,7 @@ void ResetSharedState() {
   FilesScanned = FilesInfected = FilesRemoved = FilesDisinfected = 0;
   ActionMode = 0;
   SingleFileMode = FileDetected = MemoryAction = 0;
+  DetectingRow = nullptr;
   InfectedInMemory = ServiceStopFailed = 0;
   RestartNeeded = 0;
   std::memset(CurrentScanFile, 0, sizeof CurrentScanFile);

@@ -7,6 +7,8 @@
 
 #include "platform/system.h"
 
+struct ScannerEntry;
+
 // Sizes of the shared text buffers.
 constexpr int PathBufferSize = 260;      // the platform's maximum path
 constexpr int ScanFileBufferSize = 261;  // CurrentScanFile
@@ -41,6 +43,10 @@ extern int ActionMode;
 extern int SingleFileMode;
 extern int FileDetected;
 extern int MemoryAction;
+// The row whose routine recognised the image of the latest SingleFileMode
+// walk (it set FileDetected); the MemoryAction walk hands the image to that
+// row alone. Cleared by every walk that is not a MemoryAction walk.
+extern const ScannerEntry* DetectingRow;
 extern int InfectedInMemory;   // a memory route reported an infected image
 extern int ServiceStopFailed;  // an infected process could neither end nor stop
 

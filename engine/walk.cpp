@@ -43,13 +43,23 @@ void ProbeProgramFiles(const char* pattern) {
 }
 
 // Shows one entry's path and, for a file, hands it to the scanner rows.
+// The memory scan's second walk goes to the row that recognised the image
+// in the first: each row acts on its own detections (a worm-infected
+// program is repaired, not deleted as a backdoor).
 void HandleEntry(const char* entryPath, const WIN32_FIND_DATAA& data) {
   char display[DisplaySize];
   if (ShortenForDisplay(entryPath, display, DisplayLimit, sizeof display)) ShowStatus(display);
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
   if (!SingleFileMode) ++FilesScanned;
+  if (MemoryAction && DetectingRow) {
+    DetectingRow->routine(DetectingRow->name, entryPath);
+    return;
+  }
   for (const ScannerEntry* row = ActiveScannerTable; row->name; ++row) {
-    if (row->routine(row->name, entryPath) != 0) break;
+    if (row->routine(row->name, entryPath) != 0) {
+      if (SingleFileMode && FileDetected) DetectingRow = row;
+      break;
+    }
   }
 }
 
@@ -94,8 +104,17 @@ bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::s
 
 int WalkDirectory(const char* pattern) {
   FileDetected = 0;
+  if (!MemoryAction) DetectingRow = nullptr;
   char walkPattern[PathBufferSize];
   if (!CopyText(walkPattern, pattern)) return FilesScanned;
+  // One file, and only that file: a directory pass would walk a folder
+  // whose name shares the file's stem (clearing FileDetected on the way),
+  // and a wildcard would reach the scanners as a path.
+  if (SingleFileMode) {
+    if (std::strpbrk(walkPattern, "*?")) return FilesScanned;
+    int pass = FilePass(walkPattern);
+    return pass <= 0 ? pass : FilesScanned;
+  }
   if (std::strlen(walkPattern) <= 6) ProbeProgramFiles(walkPattern);
 
   int pass = FilePass(walkPattern);

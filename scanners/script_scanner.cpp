@@ -1,8 +1,10 @@
 // ScanScriptFile: match the file, close it, then act on it under the
-// matching record's name.
+// matching record's name. In the memory scan a match is only recorded, and
+// the second walk acts once the process has ended.
 #include "scanners/script_scanner.h"
 
 #include "engine/report.h"
+#include "engine/scanner_table.h"
 #include "engine/shared_state.h"
 #include "engine/text.h"
 #include "platform/system.h"
@@ -44,6 +46,13 @@ void Act(const char* path, const char* name) {
 }  // namespace
 
 int ScanScriptFile(const char*, const char* path) {
+  // The memory scan's second walk of an image this row recognised: the
+  // process has ended; act on it under the name the first walk found,
+  // without examining it again.
+  if (MemoryAction && DetectingRow && DetectingRow->routine == ScanScriptFile) {
+    Act(path, CurrentDetection);
+    return 1;
+  }
   if (!PatternsPrepared) {
     PatternsPrepared = true;
     PrepareScriptSignatures();
@@ -58,6 +67,11 @@ int ScanScriptFile(const char*, const char* path) {
   }
   _close(fd);
   if (!found) return 0;
+  // A running image: the memory scan ends its process first.
+  if (SingleFileMode) {
+    FileDetected = 1;
+    return 1;
+  }
   Act(path, match->Name);
   return 1;
 }

@@ -78,10 +78,13 @@ int ScanWormFile(const char* name, const char* path) {
     return 0;
   }
   CopyText(CurrentDetection, found->Name);
-  ++FilesInfected;
-
-  CleanWormRegistry();
-  if (SingleFileMode) {
+  // The memory scan's second walk acts on an image the first walk already
+  // counted and swept the registry for; it then acts as a drive walk does.
+  if (!MemoryAction) {
+    ++FilesInfected;
+    CleanWormRegistry();
+  }
+  if (SingleFileMode && !MemoryAction) {
     if (reset) SetFileAttributesA(path, attributes);
     FileDetected = 1;
     return 1;

@@ -16,6 +16,7 @@
 #include "scanners/signature_record.h"
 #include "support/machine_fixture.h"
 #include "tools/forge/forge.h"
+#include "tools/forge/forge_worm_script.h"
 
 namespace {
 
@@ -400,6 +401,49 @@ TEST_F(MemoryScanRealTableTest, ScanRunGoesOnWithTheDrivesAfterTheMemoryScan) {
   EXPECT_EQ(Statuses().back(), "Scanning completed");
   EXPECT_FALSE(Exists("C:\\data\\copy.exe"));
   EXPECT_EQ(FilesInfected, 2);
+}
+
+// Each row acts on the running images it recognised: a worm-infected
+// program is repaired, a worm's text-carrying program removed by the
+// script row, each with its own line; every process is ended first.
+TEST_F(MemoryScanRealTableTest, TheRowThatRecognisedAnImageActsOnIt) {
+  forge::Bytes host = forge::SyntheticHost();
+  forge::Bytes worm, script;
+  std::string why;
+  ASSERT_TRUE(forge::InfectWithWorm(host, "Q", forge::WormOptions{}, &worm, &why)) << why;
+  ASSERT_TRUE(forge::ScriptSample(4, forge::ScriptOptions{}, &script, &why)) << why;
+  const std::string evil = std::string(kEvil) + "     W32/Murkel.Trojan removed";
+  const struct {
+    const char* name;
+    forge::Bytes bytes;
+    std::vector<std::string> lines;
+    bool removed;
+  } cases[] = {
+      {"backdoor", forge::BackdoorSample(0), {"System Memory    W32/Murkel.Backdoor removed", evil}, true},
+      {"worm", worm, {std::string(kEvil) + "     W32/Bagle.Q.Worm Virus removed"}, false},
+      {"script", script, {std::string(kEvil) + "     W32/Bagle.Aa.Worm Virus removed"}, true},
+  };
+  for (auto platform : {emu::Platform::Win98, emu::Platform::WinXP}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (platform == emu::Platform::Win98 ? " 9x" : " NT"));
+      Fresh(platform);
+      ResetSharedState();
+      InstallMainWindow();
+      ActionMode = ActionClean;
+      WriteFile(kEvil, std::string(c.bytes.begin(), c.bytes.end()));
+      DWORD id = emu::AddProcess(kEvil);
+      const size_t before = Lines().size();
+      EXPECT_FALSE(RunMemoryScan());
+      EXPECT_EQ(std::vector<std::string>(Lines().begin() + before, Lines().end()), c.lines);
+      EXPECT_FALSE(emu::ProcessRunning(id));
+      EXPECT_EQ(Exists(kEvil), !c.removed);
+      if (!c.removed) {
+        EXPECT_TRUE(ReadFile(kEvil) == std::string(host.begin(), host.end())) << "not the host";
+      }
+      EXPECT_EQ(FilesInfected, 1);
+      EXPECT_EQ(FilesRemoved + FilesDisinfected, 1);
+    }
+  }
 }
 
 }  // namespace

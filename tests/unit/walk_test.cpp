@@ -132,12 +132,41 @@ TEST_F(WalkTest, SingleFileModeExaminesTheFileOnceWithoutCountingIt) {
   WalkDirectory("C:\\x\\app.exe");
   EXPECT_EQ(FilesScanned, 0);
   EXPECT_EQ(FileDetected, 0);
-  EXPECT_EQ(Statuses().front(), "C:\\x\\app.exe");
-  // The directory pass searches "app.*", finds the directory app.d and enters
-  // it under the pattern cut before the character preceding the last dot;
-  // still in SingleFileMode, the scanners get that pattern itself, which
-  // names no file.
-  EXPECT_EQ(Paths(), (std::vector<std::string>{"C:\\x\\app.exe", "C:\\x\\apapp.d\\*.*"}));
+  EXPECT_EQ(Statuses(), std::vector<std::string>{"C:\\x\\app.exe"});
+  // No directory pass: neither app.d nor a pattern reaches a scanner.
+  EXPECT_EQ(Paths(), std::vector<std::string>{"C:\\x\\app.exe"});
+
+  calls.clear();
+  for (const char* wildcard : {"C:\\x\\*.exe", "C:\\x\\app.ex?", "C:\\x\\*.*"}) {
+    WalkDirectory(wildcard);
+  }
+  EXPECT_TRUE(calls.empty()) << "a wildcard is never handed over as a file path";
+}
+
+int DetectingRow2(const char*, const char* path) {
+  calls.push_back(std::string("2:") + path);
+  if (MemoryAction) return 0;
+  FileDetected = 1;
+  return 1;
+}
+
+TEST_F(WalkTest, TheMemoryActionWalkGoesToTheRowThatRecognisedTheImage) {
+  const ScannerEntry table[] = {{"row one", RecordRow1},
+                                {"row two", DetectingRow2},
+                                {"row three", RecordRow3},
+                                {nullptr, nullptr}};
+  ActiveScannerTable = table;
+  WriteFile("C:\\x\\app.exe");
+  SingleFileMode = 1;
+  WalkDirectory("C:\\x\\app.exe");
+  EXPECT_EQ(DetectingRow, &table[1]);
+  MemoryAction = ActionClean;
+  WalkDirectory("C:\\x\\app.exe");
+  MemoryAction = 0;
+  EXPECT_EQ(calls, (std::vector<std::string>{"1:C:\\x\\app.exe", "2:C:\\x\\app.exe",
+                                             "2:C:\\x\\app.exe"}));
+  WalkDirectory("C:\\x\\other.exe");
+  EXPECT_EQ(DetectingRow, nullptr) << "a walk that does not act forgets the row";
 }
 
 TEST_F(WalkTest, EscapeAnsweredNoGoesOnAndYesCancels) {
