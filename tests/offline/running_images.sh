@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# sorvane-offline over running infected programs: each ends up with the row
+# that recognised it (a backdoor beside a folder of the same stem, a worm
+# repaired in place, a script-row program removed), and only the infected
+# program's processes and services are touched.
+# Usage: running_images.sh SORVANE_OFFLINE FORGE WORKDIR
+set -euo pipefail
+offline=$1 forge=$2 work=$3
+rm -rf "$work"
+mkdir -p "$work"
+out="$work/out.txt" err="$work/err.txt"
+fail() { echo "running_images: $*" >&2; cat "$out" "$err" >&2; exit 1; }
+run() {
+  local rc=0
+  "$offline" --drive "C=$work/C" "$@" >"$out" 2>"$err" || rc=$?
+  [ "$rc" -eq 1 ] || fail "exit code $rc, expected 1"
+}
+expect_lines() {
+  if ! diff -u - "$out" >&2; then fail "$1: lines differ"; fi
+}
+stats() {
+  printf ' \nScanning statistics\n------------------------------\n'
+  printf 'Total files scanned\t\t:  %s\nTotal files infected\t\t:  %s\n' "$1" "$2"
+  printf 'Total files removed\t\t:  %s\nScanning completed\n' "$3"
+}
+fresh() { rm -rf "$work/C"; mkdir -p "$work/C/x"; }
+
+# A folder that shares the image's stem: the memory scan still ends the
+# process and removes the file, counted once.
+fresh
+mkdir "$work/C/x/app.d"
+"$forge" backdoor 1 "$work/C/x/app.exe" >/dev/null
+run --platform nt5 --process '8=C:\x\app.exe'
+{ printf 'System Memory    W32/Murkel.Backdoor removed\nC:\\x\\app.exe     W32/Murkel.Trojan removed\n'
+  stats 0 1 1; } | expect_lines "folder beside the image"
+[ ! -e "$work/C/x/app.exe" ] || fail "app.exe left behind"
+
+# A worm-infected program: repaired in place, equal to its host.
+for platform in 9x nt5; do
+  fresh
+  "$forge" worm-host "$work/host.exe" >/dev/null
+  "$forge" worm Q "$work/host.exe" "$work/C/x/calc.exe" >/dev/null
+  run --platform $platform --process '8=C:\x\calc.exe'
+  { printf 'C:\\x\\calc.exe     W32/Bagle.Q.Worm Virus removed\n'; stats 1 1 1; } |
+    expect_lines "worm $platform"
+  cmp -s "$work/host.exe" "$work/C/x/calc.exe" || fail "worm $platform: not its host"
+done
+
+# A program a script record matches: ended and removed under its own line.
+fresh
+"$forge" script 5 "$work/C/x/mail.exe" >/dev/null
+run --platform nt5 --process '8=C:\x\mail.exe'
+{ printf 'C:\\x\\mail.exe     W32/Bagle.Aa.Worm Virus removed\n'; stats 0 1 1; } |
+  expect_lines "script row"
+[ ! -e "$work/C/x/mail.exe" ] || fail "mail.exe left behind"
+echo "running_images: ok"
