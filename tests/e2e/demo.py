@@ -51,8 +51,9 @@ def main(args):
 
 def run(builds, prefix, out_dir, started, update_docs):
     if winebox.WINE_ARCH == "win64":
-        print("demo: this machine's kernel runs no 32-bit programs, so the demo runs the x86_64"
-              " build of sorvane.exe (the same sources) under wine64")
+        print("demo: this machine runs no 32-bit Wine (its kernel refuses 32-bit programs or"
+              " wine32 is not installed), so the demo runs the x86_64 build of sorvane.exe"
+              " (the same sources) under wine64")
     m = infection.Machine(prefix, builds)
     infection.demo_infection(m)
     heading("The infected machine (prefix %s)" % os.path.relpath(prefix.path, winebox.REPO))

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <initializer_list>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -430,6 +431,7 @@ TEST(Program, DownloadOffersOpenTheMakersPages) {
                  static_cast<DWORD>(command.size() + 1));
   const std::string log = ExeFolder() + "urls.txt";
   DeleteFileA(log.c_str());
+  const std::set<DWORD> before = ProcessIds();
 
   Program program;
   ASSERT_TRUE(program.Start());
@@ -447,6 +449,15 @@ TEST(Program, DownloadOffersOpenTheMakersPages) {
       "http://www.tarvel-software.com/download/downloadnow.htm",
       "http://www.tarvel-software.com/download/utility.htm"};
   EXPECT_EQ(expected, urls);
+  // Each stand-in browser is a console program: Wine opens a console
+  // window for it, which takes the activation when it appears, possibly
+  // from the next test's window. Wait until they and their consoles ended.
+  EXPECT_TRUE(WaitUntil([&] {
+    for (DWORD id : ProcessIds()) {
+      if (!before.count(id) && id != program.Id()) return false;
+    }
+    return true;
+  }, 10000)) << "the stand-in browsers are still running";
 
   if (hadPrevious) {
     RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(previous),

@@ -1,6 +1,8 @@
 // Window finding, clicking, reading and screenshots for the UI tests.
 #include "support/driver.h"
 
+#include <tlhelp32.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -123,6 +125,19 @@ std::string ExeFolder() {
   GetModuleFileNameA(nullptr, path, sizeof path);
   std::string folder = path;
   return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+std::set<DWORD> ProcessIds() {
+  std::set<DWORD> ids;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return ids;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    ids.insert(entry.th32ProcessID);
+  }
+  CloseHandle(snapshot);
+  return ids;
 }
 
 bool SaveScreenshot(const char* name, const RECT& area) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,5 +54,8 @@ bool SaveScreenshot(const char* name, const RECT& area);
 
 // The folder holding the test exe, with a trailing backslash.
 std::string ExeFolder();
+
+// The ids of the processes running now.
+std::set<DWORD> ProcessIds();
 
 }  // namespace ui_test
