@@ -88,8 +88,9 @@ TEST_F(WormRepairTest, RepairedCopiesRunAsTheHost) {
   const std::string original = tree.File("host.exe", Text(host));
   const RunResult expected = RunProgram(original);
   // The host is a 32-bit program: a 64-bit test exe under a wine64 without
-  // 32-bit support checks the repaired bytes only.
-  const bool hostRuns = expected.started || sizeof(void*) == 4;
+  // 32-bit support checks the repaired bytes only. There the start may
+  // still be reported, but the host never runs and prints nothing.
+  const bool hostRuns = sizeof(void*) == 4 || (expected.started && !expected.output.empty());
   if (hostRuns) {
     ASSERT_TRUE(expected.started);
     ASSERT_EQ(expected.exitCode, 42u);
