@@ -17,7 +17,7 @@ const char* const SessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session 
 const char* const PendingValue = "PendingFileRenameOperations";
 
 void InstallSessionManager() {
-  reg::Create(reg::RootByHandle(HKEY_LOCAL_MACHINE)->key.get(), SessionManager, false);
+  reg::Create(reg::RootByHandle(HKEY_LOCAL_MACHINE)->key.get(), SessionManager, false, true);
 }
 reg::ProvidedContent sessionContent(InstallSessionManager);
 
@@ -51,10 +51,10 @@ BOOL Fail(DWORD error) {
 // Works on the tree directly: the system's own update of the list is not a
 // registry call of the program.
 BOOL DelayUntilReboot(LPCSTR from, LPCSTR to) {
-  reg::Key* key = reg::Create(reg::RootByHandle(HKEY_LOCAL_MACHINE)->key.get(), SessionManager, false);
+  reg::Key* key = reg::Create(reg::RootByHandle(HKEY_LOCAL_MACHINE)->key.get(), SessionManager, false, true);
   if (reg::AccessOf(key) != KeyAccess::Full) return Fail(ERROR_ACCESS_DENIED);
   reg::Value* old = reg::FindValue(key, PendingValue);
-  std::vector<PendingRename> pairs = ParsePairs(old ? old->data : "");
+  std::vector<PendingRename> pairs = ParsePairs(old ? old->AnsiData() : "");
   pairs.push_back(PendingRename{std::string("\\??\\") + from,
                                 to && *to ? std::string("\\??\\") + to : ""});
   std::string list;

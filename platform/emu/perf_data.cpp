@@ -52,7 +52,7 @@ std::string CountersText() {
 void InstallCounters() {
   std::string rest;
   reg::Root* root = reg::RootByName(PerflibKey, &rest);
-  reg::Key* key = reg::Create(root->key.get(), rest, false);
+  reg::Key* key = reg::Create(root->key.get(), rest, false, true);
   reg::Value* v = reg::FindValue(key, "Counters");
   if (!v || v->provided) reg::SetValue(key, "Counters", REG_MULTI_SZ, CountersText(), true);
 }

@@ -9,6 +9,7 @@
 #include "platform/emu/perf_data.h"
 #include "platform/emu/registry_tree.h"
 #include "platform/emu/system_state.h"
+#include "platform/emu/text_codec.h"
 
 using namespace emu;
 using emu::reg::Key;
@@ -184,9 +185,9 @@ LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD, LPDWORD type, LPBY
   if (LONG e = Fault("RegQueryValueExA", ValuePath(key, name))) return e;
   if (key->deleted) return ERROR_KEY_DELETED;
   if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  reg::Value* v = reg::FindValue(key, name ? name : "");
+  reg::Value* v = reg::FindValue(key, std::string(name ? name : ""));
   if (!v) return ERROR_FILE_NOT_FOUND;
-  LONG r = CopyData(v->data, data, size);
+  LONG r = CopyData(v->AnsiData(), data, size);
   if (type && r != ERROR_INVALID_PARAMETER) *type = v->type;
   return r;
 }
@@ -204,7 +205,7 @@ LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD, DWORD type, const BYTE
   if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   if (size && !data) return ERROR_INVALID_PARAMETER;
   std::string bytes(reinterpret_cast<const char*>(data), data ? size : 0);
-  reg::SetValue(key, name ? name : "", type, bytes);
+  reg::SetValue(key, std::string(name ? name : ""), type, bytes);
   return ERROR_SUCCESS;
 }
 
@@ -227,7 +228,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hkey, LPSTR className, LPDWORD classSize, LPDW
   for (const auto& k : key->subkeys) maxSub = std::max<DWORD>(maxSub, static_cast<DWORD>(k->name.size()));
   for (const auto& v : key->values) {
     maxName = std::max<DWORD>(maxName, static_cast<DWORD>(v.name.size()));
-    maxData = std::max<DWORD>(maxData, static_cast<DWORD>(v.data.size()));
+    maxData = std::max<DWORD>(maxData, static_cast<DWORD>(v.AnsiData().size()));
   }
   if (subKeys) *subKeys = static_cast<DWORD>(key->subkeys.size());
   if (maxSubKeyLength) *maxSubKeyLength = maxSub;
@@ -253,11 +254,12 @@ LONG WINAPI RegEnumValueA(HKEY hkey, DWORD index, LPSTR name, LPDWORD nameSize, 
   if (!name || !nameSize) return ERROR_INVALID_PARAMETER;
   if (index >= key->values.size()) return ERROR_NO_MORE_ITEMS;
   const reg::Value& v = key->values[index];
-  if (*nameSize <= v.name.size()) return ERROR_MORE_DATA;
-  std::memcpy(name, v.name.c_str(), v.name.size() + 1);
-  *nameSize = static_cast<DWORD>(v.name.size());
+  const std::string ansiName = NarrowToAnsi(v.name);
+  if (*nameSize <= ansiName.size()) return ERROR_MORE_DATA;
+  std::memcpy(name, ansiName.c_str(), ansiName.size() + 1);
+  *nameSize = static_cast<DWORD>(ansiName.size());
   if (type) *type = v.type;
-  return CopyData(v.data, data, dataSize);
+  return CopyData(v.AnsiData(), data, dataSize);
 }
 
 LONG WINAPI RegEnumKeyExA(HKEY hkey, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD,
@@ -273,7 +275,7 @@ LONG WINAPI RegEnumKeyExA(HKEY hkey, DWORD index, LPSTR name, LPDWORD nameSize, 
   if (!(access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
   if (!name || !nameSize) return ERROR_INVALID_PARAMETER;
   if (index >= key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-  const std::string& n = key->subkeys[index]->name;
+  const std::string n = NarrowToAnsi(key->subkeys[index]->name);
   if (*nameSize <= n.size()) return ERROR_MORE_DATA;
   std::memcpy(name, n.c_str(), n.size() + 1);
   *nameSize = static_cast<DWORD>(n.size());
@@ -293,7 +295,7 @@ LONG WINAPI RegDeleteValueA(HKEY hkey, LPCSTR name) {
   if (LONG e = Fault("RegDeleteValueA", ValuePath(key, name))) return e;
   if (key->deleted) return ERROR_KEY_DELETED;
   if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-  return reg::RemoveValue(key, name ? name : "") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  return reg::RemoveValue(key, WidenAnsi(name ? name : "")) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 LONG WINAPI RegDeleteKeyA(HKEY hkey, LPCSTR subKey) {

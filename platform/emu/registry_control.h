@@ -55,14 +55,16 @@ int OpenRegistryHandles();
 // ---- .reg files ----
 
 enum class RegFormat {
-  Regedit4,  // "REGEDIT4", 8-bit text
-  Regedit5,  // "Windows Registry Editor Version 5.00", UTF-16LE with a BOM
+  Regedit4,         // "REGEDIT4", 8-bit text in the ANSI code page
+  Regedit5,         // "Windows Registry Editor Version 5.00", UTF-16LE with a BOM
+  Regedit5Utf8Bom,  // the same text in UTF-8 with a BOM
+  Regedit5Utf8,     // the same text in UTF-8 without a BOM
 };
 
 // Merges a .reg file into the registry as regedit does ("[-key]" and "=-"
-// delete). The format is recognised from the file. On a malformed file
-// returns false with the line and reason in *error; what was read up to
-// that line stays applied.
+// delete). The format is recognised from the file. Names and data are kept
+// as read. On a malformed file returns false with "line N: reason" in
+// *error; what was read up to that line stays applied.
 bool LoadRegistryText(const std::string& fileBytes, std::string* error);
 bool LoadRegistryFile(const std::string& hostPath, std::string* error);
 
@@ -75,5 +77,13 @@ bool SaveRegistryFile(const std::string& hostPath, RegFormat format, std::string
 
 // Format of the last file loaded (Regedit4 when none was).
 RegFormat LoadedRegistryFormat();
+
+// Keeps a copy of the registry as it is now; RegistryChangesText then
+// gives, as a .reg file, what was removed since: "[-key]" for each removed
+// key (the topmost of a removed subtree) and "name"=- under its key for
+// each removed value. Empty of entries when there is no copy.
+void MarkRegistryBaseline();
+std::string RegistryChangesText(RegFormat format);
+bool SaveRegistryChanges(const std::string& hostPath, RegFormat format, std::string* error);
 
 }  // namespace emu

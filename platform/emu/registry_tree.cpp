@@ -7,6 +7,7 @@
 
 #include "platform/emu/machine.h"
 #include "platform/emu/registry_tree.h"
+#include "platform/emu/text_codec.h"
 
 namespace emu {
 namespace reg {
@@ -27,7 +28,7 @@ std::vector<Root> MakeRoots() {
   };
   for (auto& r : roots) {
     r.key = std::make_shared<Key>();
-    r.key->name = r.fullName;
+    r.key->name = WidenAnsi(r.fullName);
     r.key->listed = true;
   }
   return roots;
@@ -48,40 +49,62 @@ void ResetTree() {
 }
 ResetHook treeHook(ResetTree);
 
-std::vector<std::string> Split(const std::string& path) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (char c : path) {
-    if (c == '\\') {
-      if (!part.empty()) parts.push_back(part);
-      part.clear();
-    } else {
-      part += c;
-    }
+template <typename S>
+std::vector<S> Split(const S& path) {
+  std::vector<S> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(typename S::value_type('\\'), start);
+    if (end == S::npos) end = path.size();
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
   }
-  if (!part.empty()) parts.push_back(part);
   return parts;
 }
 
-Key* Child(Key* key, const std::string& name) {
-  for (auto& k : key->subkeys) {
-    if (strcasecmp(k->name.c_str(), name.c_str()) == 0) return k.get();
-  }
-  return nullptr;
+std::vector<std::shared_ptr<Key>>::iterator LowerBound(Key* key, const Name& name) {
+  return std::lower_bound(key->subkeys.begin(), key->subkeys.end(), name,
+                          [](const std::shared_ptr<Key>& k, const Name& n) {
+                            return CompareNames(k->name, n) < 0;
+                          });
 }
 
-void MarkDeleted(Key* key) {
-  key->deleted = true;
-  for (auto& k : key->subkeys) MarkDeleted(k.get());
+std::vector<Value>::iterator ValueAt(Key* key, const Name& name) {
+  return std::find_if(key->values.begin(), key->values.end(),
+                      [&](const Value& v) { return CompareNames(v.name, name) == 0; });
 }
 
 }  // namespace
 
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+std::string Value::AnsiData() const {
+  return IsStringType(type) ? NarrowToAnsi(UnitsOfUtf16(stored)) : stored;
+}
+
+std::string StoredFromAnsi(DWORD type, const std::string& ansiData) {
+  return IsStringType(type) ? Utf16Bytes(WidenAnsi(ansiData)) : ansiData;
+}
+
+Key::~Key() {
+  // Subtrees no one else holds are taken apart level by level here, so
+  // that no destructor runs with subkeys of its own.
+  std::vector<std::shared_ptr<Key>> pending = std::move(subkeys);
+  while (!pending.empty()) {
+    std::shared_ptr<Key> k = std::move(pending.back());
+    pending.pop_back();
+    if (k.use_count() == 1) {
+      for (auto& s : k->subkeys) pending.push_back(std::move(s));
+      k->subkeys.clear();
+    }
+  }
+}
+
 ProvidedContent::ProvidedContent(void (*install)()) { Installers().push_back(install); }
 
-int CompareNames(const std::string& a, const std::string& b) {
-  return strcasecmp(a.c_str(), b.c_str());
-}
+int CompareNames(const Name& a, const Name& b) { return CompareFolded(a, b); }
 
 std::vector<Root>& Roots() {
   static std::vector<Root> roots = MakeRoots();
@@ -107,7 +130,25 @@ Root* RootByName(const std::string& path, std::string* rest) {
   return nullptr;
 }
 
-Key* Find(Key* base, const std::string& subPath) {
+Root* RootByName(const Name& path, Name* rest) {
+  size_t slash = path.find(u'\\');
+  Name head = path.substr(0, slash);
+  for (auto& r : Roots()) {
+    if (CompareNames(head, WidenAnsi(r.shortName)) == 0 ||
+        CompareNames(head, WidenAnsi(r.fullName)) == 0) {
+      *rest = slash == Name::npos ? Name() : path.substr(slash + 1);
+      return &r;
+    }
+  }
+  return nullptr;
+}
+
+Key* Child(Key* key, const Name& name) {
+  auto at = LowerBound(key, name);
+  return at != key->subkeys.end() && CompareNames((*at)->name, name) == 0 ? at->get() : nullptr;
+}
+
+Key* Find(Key* base, const Name& subPath) {
   Key* key = base;
   for (const auto& part : Split(subPath)) {
     key = Child(key, part);
@@ -116,30 +157,45 @@ Key* Find(Key* base, const std::string& subPath) {
   return key;
 }
 
-Key* Create(Key* base, const std::string& subPath, bool listed) {
+Key* Find(Key* base, const std::string& ansiSubPath) { return Find(base, WidenAnsi(ansiSubPath)); }
+
+Key* Create(Key* base, const Name& subPath, bool listed, bool byMachine) {
   Key* key = base;
   for (const auto& part : Split(subPath)) {
-    Key* next = Child(key, part);
-    if (!next) {
-      auto made = std::make_shared<Key>();
-      made->name = part;
-      made->parent = key;
-      auto at = std::lower_bound(key->subkeys.begin(), key->subkeys.end(), part,
-                                 [](const std::shared_ptr<Key>& k, const std::string& n) {
-                                   return CompareNames(k->name, n) < 0;
-                                 });
-      next = made.get();
-      key->subkeys.insert(at, std::move(made));
+    auto at = LowerBound(key, part);
+    if (at != key->subkeys.end() && CompareNames((*at)->name, part) == 0) {
+      key = at->get();
+      if (!key->spelled && !byMachine) {
+        key->name = part;
+        key->spelled = true;
+      }
+      continue;
     }
+    auto made = std::make_shared<Key>();
+    made->name = part;
+    made->parent = key;
+    made->spelled = !byMachine;
+    Key* next = made.get();
+    key->subkeys.insert(at, std::move(made));
     key = next;
   }
   if (listed) key->listed = true;
   return key;
 }
 
+Key* Create(Key* base, const std::string& ansiSubPath, bool listed, bool byMachine) {
+  return Create(base, WidenAnsi(ansiSubPath), listed, byMachine);
+}
+
 void Remove(Key* key) {
   Key* parent = key->parent;
-  MarkDeleted(key);
+  std::vector<Key*> pending = {key};
+  while (!pending.empty()) {
+    Key* k = pending.back();
+    pending.pop_back();
+    k->deleted = true;
+    for (auto& s : k->subkeys) pending.push_back(s.get());
+  }
   if (!parent) return;
   auto& subs = parent->subkeys;
   subs.erase(std::remove_if(subs.begin(), subs.end(),
@@ -147,45 +203,55 @@ void Remove(Key* key) {
              subs.end());
 }
 
-Value* FindValue(Key* key, const std::string& name) {
-  for (auto& v : key->values) {
-    if (CompareNames(v.name, name) == 0) return &v;
-  }
-  return nullptr;
+Value* FindValue(Key* key, const Name& name) {
+  auto it = ValueAt(key, name);
+  return it == key->values.end() ? nullptr : &*it;
 }
 
-void SetValue(Key* key, const std::string& name, DWORD type, const std::string& data,
-              bool provided) {
+Value* FindValue(Key* key, const std::string& ansiName) { return FindValue(key, WidenAnsi(ansiName)); }
+
+void SetStoredValue(Key* key, const Name& name, DWORD type, const std::string& stored,
+                    bool provided) {
   if (Value* v = FindValue(key, name)) {
     v->type = type;
-    v->data = data;
+    v->stored = stored;
     v->provided = provided;
     return;
   }
-  key->values.push_back(Value{name, type, data, provided});
+  key->values.push_back(Value{name, type, stored, provided});
 }
 
-bool RemoveValue(Key* key, const std::string& name) {
-  auto& vs = key->values;
-  auto it = std::find_if(vs.begin(), vs.end(),
-                         [&](const Value& v) { return CompareNames(v.name, name) == 0; });
-  if (it == vs.end()) return false;
-  vs.erase(it);
+void SetValue(Key* key, const std::string& ansiName, DWORD type, const std::string& ansiData,
+              bool provided) {
+  SetStoredValue(key, WidenAnsi(ansiName), type, StoredFromAnsi(type, ansiData), provided);
+}
+
+bool RemoveValue(Key* key, const Name& name) {
+  auto it = ValueAt(key, name);
+  if (it == key->values.end()) return false;
+  key->values.erase(it);
   return true;
 }
 
-std::string PathOf(const Key* key, bool fullRootName) {
+Name StoredPathOf(const Key* key, bool fullRootName) {
   std::vector<const Key*> chain;
   for (const Key* k = key; k; k = k->parent) chain.push_back(k);
   const Key* top = chain.back();
-  std::string path = top->name;
+  Name path = top->name;
   if (!fullRootName) {
     for (auto& r : Roots()) {
-      if (r.key.get() == top) path = r.shortName;
+      if (r.key.get() == top) path = WidenAnsi(r.shortName);
     }
   }
-  for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) path += "\\" + (*it)->name;
+  for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
+    path += u'\\';
+    path += (*it)->name;
+  }
   return path;
+}
+
+std::string PathOf(const Key* key, bool fullRootName) {
+  return NarrowToAnsi(StoredPathOf(key, fullRootName));
 }
 
 KeyAccess AccessOf(const Key* key) {
@@ -246,14 +312,14 @@ bool GetRegistryValue(const std::string& keyPath, const std::string& name, DWORD
   reg::Value* v = key ? reg::FindValue(key, name) : nullptr;
   if (!v) return false;
   if (type) *type = v->type;
-  if (data) *data = v->data;
+  if (data) *data = v->AnsiData();
   return true;
 }
 
 std::vector<std::string> RegistryValueNames(const std::string& keyPath) {
   std::vector<std::string> names;
   if (reg::Key* key = KeyAt(keyPath, false)) {
-    for (const auto& v : key->values) names.push_back(v.name);
+    for (const auto& v : key->values) names.push_back(NarrowToAnsi(v.name));
   }
   return names;
 }

@@ -1,5 +1,11 @@
 // Internals of the emulated registry shared by its source files: the key
 // tree with its values, root lookup and key paths for faults and files.
+//
+// Names are stored as UTF-16 units exactly as they were given, and the data
+// of the string types (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) as UTF-16LE
+// bytes, as the NT family keeps them. The "A" calls see both through the
+// ANSI code page (emu/text_codec.h); functions here that take std::string
+// names take them in ANSI, as those calls do.
 #pragma once
 
 #include <memory>
@@ -11,20 +17,35 @@
 namespace emu {
 namespace reg {
 
+using Name = std::u16string;
+
+// Types whose data the ANSI calls convert.
+bool IsStringType(DWORD type);
+
 struct Value {
-  std::string name;
+  Name name;
   DWORD type = REG_NONE;
-  std::string data;        // bytes as the ANSI calls see them
+  std::string stored;      // bytes as kept (string types in UTF-16LE)
   bool provided = false;   // supplied by the machine itself, not saved
+
+  // The data as RegQueryValueExA returns it.
+  std::string AnsiData() const;
 };
 
 struct Key {
-  std::string name;
+  Name name;
   Key* parent = nullptr;
   std::vector<Value> values;                 // enumeration (creation) order
   std::vector<std::shared_ptr<Key>> subkeys; // sorted ignoring case
   bool listed = false;    // named by a file, the code or the control API
   bool deleted = false;   // removed while a handle may still hold it
+  bool spelled = true;    // false while only the machine has named it
+
+  Key() = default;
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  // Frees the subtree without recursion (keys may nest very deep).
+  ~Key();
 };
 
 struct Root {
@@ -40,24 +61,39 @@ Root* RootByHandle(HKEY handle);
 // Root named at the start of a path ("HKLM" or "HKEY_LOCAL_MACHINE");
 // *rest receives what follows the root and its backslash.
 Root* RootByName(const std::string& path, std::string* rest);
+Root* RootByName(const Name& path, Name* rest);
 
+// The subkey of `key` with this name (ignoring case), or null.
+Key* Child(Key* key, const Name& name);
 // The key at `subPath` below `base` (components split at backslashes,
 // ignoring case), or null.
-Key* Find(Key* base, const std::string& subPath);
+Key* Find(Key* base, const Name& subPath);
+Key* Find(Key* base, const std::string& ansiSubPath);
 // Finds or creates the key; created ancestors are not listed, the key itself
-// is listed when `listed` is set.
-Key* Create(Key* base, const std::string& subPath, bool listed);
+// is listed when `listed` is set. A key the machine alone had named takes
+// the spelling given here, unless `byMachine` is set.
+Key* Create(Key* base, const Name& subPath, bool listed, bool byMachine = false);
+Key* Create(Key* base, const std::string& ansiSubPath, bool listed, bool byMachine = false);
 // Detaches a key from its parent and marks its whole subtree deleted.
 void Remove(Key* key);
 
-Value* FindValue(Key* key, const std::string& name);
-// Sets a value, keeping its place in the order when it exists.
-void SetValue(Key* key, const std::string& name, DWORD type, const std::string& data,
+Value* FindValue(Key* key, const Name& name);
+Value* FindValue(Key* key, const std::string& ansiName);
+// Sets a value from its stored form, keeping its place in the order when
+// it exists.
+void SetStoredValue(Key* key, const Name& name, DWORD type, const std::string& stored,
+                    bool provided = false);
+// Sets a value from the ANSI form of its name and data, as RegSetValueExA.
+void SetValue(Key* key, const std::string& ansiName, DWORD type, const std::string& ansiData,
               bool provided = false);
-bool RemoveValue(Key* key, const std::string& name);
+bool RemoveValue(Key* key, const Name& name);
+// The stored form of data given in ANSI (string types widened).
+std::string StoredFromAnsi(DWORD type, const std::string& ansiData);
 
-// "HKLM\\Software\\Foo" for a key (the root's short or full name).
+// "HKLM\\Software\\Foo" for a key (the root's short or full name), in ANSI.
 std::string PathOf(const Key* key, bool fullRootName = false);
+// The same with the names as stored.
+Name StoredPathOf(const Key* key, bool fullRootName = false);
 // The access that applies to a key: its own setting or its nearest ancestor's.
 KeyAccess AccessOf(const Key* key);
 void SetAccess(const std::string& keyPath, KeyAccess access);
@@ -68,7 +104,7 @@ struct ProvidedContent {
   explicit ProvidedContent(void (*install)());
 };
 
-int CompareNames(const std::string& a, const std::string& b);
+int CompareNames(const Name& a, const Name& b);
 
 }  // namespace reg
 }  // namespace emu

@@ -1,8 +1,8 @@
-// Text conversion of the emulated machine. Its ANSI code page is Latin-1:
-// bytes map to the first 256 UTF-16 code units and back; other characters
-// become "?".
+// Text conversion of the emulated machine. Its ANSI code page is
+// Windows-1252 (emu/text_codec.h); characters it lacks become "?".
 #include "platform/emu/fs.h"
 #include "platform/emu/machine.h"
+#include "platform/emu/text_codec.h"
 
 namespace {
 
@@ -28,9 +28,7 @@ int WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR wide, int wideLength, LPSTR 
   if (!narrow) return Fail(ERROR_INVALID_PARAMETER);
   if (narrowSize < n) return Fail(ERROR_INSUFFICIENT_BUFFER);
   for (int i = 0; i < n; ++i) {
-    if (wide[i] < 0x100) {
-      narrow[i] = static_cast<char>(wide[i]);
-    } else {
+    if (!emu::UnitToAnsi(static_cast<char16_t>(wide[i]), &narrow[i])) {
       narrow[i] = defaultChar ? *defaultChar : '?';
       if (usedDefault) *usedDefault = TRUE;
     }
@@ -51,6 +49,6 @@ int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR narrow, int narrowLength, LPW
   if (wideSize == 0) return n;
   if (!wide) return Fail(ERROR_INVALID_PARAMETER);
   if (wideSize < n) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  for (int i = 0; i < n; ++i) wide[i] = static_cast<unsigned char>(narrow[i]);
+  for (int i = 0; i < n; ++i) wide[i] = emu::AnsiToUnit(static_cast<unsigned char>(narrow[i]));
   return n;
 }
