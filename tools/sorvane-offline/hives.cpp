@@ -18,81 +18,26 @@
 #include <set>
 
 #include "platform/emu/registry_tree.h"
+#include "platform/emu/text_codec.h"
 
 namespace reg = emu::reg;
 
-std::string Latin1FromUtf8(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size();) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    uint32_t code = c;
-    size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    if (length > 1) {
-      code = c & (0x3F >> (length - 1));
-      for (size_t k = 1; k < length && i + k < text.size(); ++k) {
-        code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-      }
-    }
-    out += code < 0x100 ? static_cast<char>(code) : '?';
-    i += length;
-  }
-  return out;
-}
-
-std::string Utf8FromLatin1(const std::string& text) {
-  std::string out;
-  for (char ch : text) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      out += ch;
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 namespace {
 
-bool IsTextType(hive_type type) {
-  return type == hive_t_REG_SZ || type == hive_t_REG_EXPAND_SZ || type == hive_t_REG_MULTI_SZ;
+// A hive's UTF-8 name as the emulated registry stores it (UTF-16 units).
+reg::Name NameOf(const std::string& utf8) {
+  reg::Name name;
+  return emu::DecodeUtf8(utf8, &name) ? name : emu::WidenAnsi(utf8);
 }
 
-// Value data as the emulated machine's ANSI calls see it: UTF-16LE text
-// becomes Latin-1, other types keep their bytes.
-std::string EmulatedData(hive_type type, const char* raw, size_t length) {
-  if (!IsTextType(type)) return std::string(raw, length);
-  std::string out;
-  for (size_t i = 0; i + 1 < length; i += 2) {
-    unsigned code = static_cast<unsigned char>(raw[i]) | (static_cast<unsigned char>(raw[i + 1]) << 8);
-    out += code < 0x100 ? static_cast<char>(code) : '?';
-  }
-  if (length % 2) out += raw[length - 1];
-  return out;
-}
-
-std::string HiveData(DWORD type, const std::string& data) {
-  if (!IsTextType(static_cast<hive_type>(type))) return data;
-  std::string out;
-  for (char c : data) {
-    out += c;
-    out += '\0';
-  }
-  return out;
+bool IsSkipped(const reg::Name& name, const std::string& skip) {
+  return !skip.empty() && reg::CompareNames(name, emu::WidenAnsi(skip)) == 0;
 }
 
 std::string Text(char* owned) {
   std::string text = owned ? owned : "";
   free(owned);
   return text;
-}
-
-reg::Key* ChildNamed(reg::Key* key, const std::string& name) {
-  for (auto& k : key->subkeys) {
-    if (reg::CompareNames(k->name, name) == 0) return k.get();
-  }
-  return nullptr;
 }
 
 // True when a key of the emulated registry holds something worth a key in
@@ -114,10 +59,9 @@ bool HasContent(reg::Key* top) {
 
 struct OriginalValue {
   std::string utf8Name;
-  std::string name;  // as the emulated machine sees it
+  reg::Name name;    // as the emulated registry stores it
   hive_type type;
-  std::string raw;
-  std::string data;  // as the emulated machine sees it
+  std::string raw;   // the hive's bytes, stored as they are
 };
 
 std::vector<OriginalValue> ValuesOf(hive_h* h, hive_node_h node) {
@@ -126,13 +70,12 @@ std::vector<OriginalValue> ValuesOf(hive_h* h, hive_node_h node) {
   for (size_t i = 0; list && list[i]; ++i) {
     OriginalValue v;
     v.utf8Name = Text(hivex_value_key(h, list[i]));
-    v.name = Latin1FromUtf8(v.utf8Name);
+    v.name = NameOf(v.utf8Name);
     size_t length = 0;
     char* raw = hivex_value_value(h, list[i], &v.type, &length);
     if (!raw) continue;
     v.raw.assign(raw, length);
     free(raw);
-    v.data = EmulatedData(v.type, v.raw.data(), v.raw.size());
     values.push_back(std::move(v));
   }
   free(list);
@@ -151,7 +94,7 @@ bool SameValues(const std::vector<OriginalValue>& before, const std::vector<cons
   if (before.size() != now.size()) return false;
   for (size_t i = 0; i < now.size(); ++i) {
     if (reg::CompareNames(before[i].name, now[i]->name) != 0 || before[i].type != now[i]->type ||
-        before[i].data != now[i]->data) {
+        before[i].raw != now[i]->stored) {
       return false;
     }
   }
@@ -168,10 +111,10 @@ bool SetValues(hive_h* h, hive_node_h node, const std::vector<OriginalValue>& be
   for (const reg::Value* v : now) {
     const OriginalValue* same = nullptr;
     for (const auto& o : before) {
-      if (reg::CompareNames(o.name, v->name) == 0 && o.type == v->type && o.data == v->data) same = &o;
+      if (reg::CompareNames(o.name, v->name) == 0 && o.type == v->type && o.raw == v->stored) same = &o;
     }
-    names.push_back(same ? same->utf8Name : Utf8FromLatin1(v->name));
-    data.push_back(same ? same->raw : HiveData(v->type, v->data));
+    names.push_back(same ? same->utf8Name : emu::EncodeUtf8(v->name));
+    data.push_back(v->stored);
     types.push_back(static_cast<hive_type>(v->type));
   }
   std::vector<hive_set_value> list(now.size());
@@ -202,9 +145,9 @@ bool Sync(hive_h* h, hive_node_h top, reg::Key* key, const std::string& skip, bo
     std::set<reg::Key*> matched;
     hive_node_h* children = hivex_node_children(h, node);
     for (size_t i = 0; children && children[i]; ++i) {
-      std::string name = Latin1FromUtf8(Text(hivex_node_name(h, children[i])));
-      if (node == top && !skip.empty() && strcasecmp(name.c_str(), skip.c_str()) == 0) continue;
-      reg::Key* twin = ChildNamed(k, name);
+      reg::Name name = NameOf(Text(hivex_node_name(h, children[i])));
+      if (node == top && IsSkipped(name, skip)) continue;
+      reg::Key* twin = reg::Child(k, name);
       if (twin) {
         matched.insert(twin);
         stack.push_back({children[i], twin});
@@ -220,13 +163,12 @@ bool Sync(hive_h* h, hive_node_h top, reg::Key* key, const std::string& skip, bo
     for (auto& sub : k->subkeys) {
       if (matched.count(sub.get()) || !HasContent(sub.get())) continue;
       if (node == top && !skip.empty() &&
-          (strcasecmp(sub->name.c_str(), skip.c_str()) == 0 ||
-           strcasecmp(sub->name.c_str(), "CurrentControlSet") == 0)) {
+          (IsSkipped(sub->name, skip) || IsSkipped(sub->name, "CurrentControlSet"))) {
         continue;
       }
       *changed = true;
       if (!apply) continue;
-      hive_node_h added = hivex_node_add_child(h, node, Utf8FromLatin1(sub->name).c_str());
+      hive_node_h added = hivex_node_add_child(h, node, emu::EncodeUtf8(sub->name).c_str());
       if (!added) return false;
       stack.push_back({added, sub.get()});
     }
@@ -239,12 +181,12 @@ void LoadTree(hive_h* h, hive_node_h top, reg::Key* key, const std::string& skip
   while (!stack.empty()) {
     auto [node, k] = stack.back();
     stack.pop_back();
-    for (auto& v : ValuesOf(h, node)) reg::SetValue(k, v.name, v.type, v.data);
+    for (auto& v : ValuesOf(h, node)) reg::SetStoredValue(k, v.name, v.type, v.raw);
     hive_node_h* children = hivex_node_children(h, node);
     for (size_t i = 0; children && children[i]; ++i) {
-      std::string name = Latin1FromUtf8(Text(hivex_node_name(h, children[i])));
-      if (node == top && !skip.empty() && strcasecmp(name.c_str(), skip.c_str()) == 0) continue;
-      if (name.empty() || name.find('\\') != std::string::npos) continue;
+      reg::Name name = NameOf(Text(hivex_node_name(h, children[i])));
+      if (node == top && IsSkipped(name, skip)) continue;
+      if (name.empty() || name.find(u'\\') != reg::Name::npos) continue;
       stack.push_back({children[i], reg::Create(k, name, true)});
     }
     free(children);
@@ -368,7 +310,7 @@ bool Hives::Load(const HiveFile& software, const HiveFile& system,
 
   for (size_t i = 0; i < profiles.size(); ++i) {
     auto tree = std::make_shared<reg::Key>();
-    tree->name = "HKEY_CURRENT_USER";
+    tree->name = u"HKEY_CURRENT_USER";
     tree->listed = true;
     hive_h* h = s.handles[2 + i];
     LoadTree(h, hivex_root(h), tree.get(), "");

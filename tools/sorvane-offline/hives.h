@@ -57,8 +57,3 @@ class Hives {
   struct State;
   std::unique_ptr<State> state_;
 };
-
-// Text of the emulated machine (its ANSI code page, Latin-1) to and from
-// the hive's UTF-8 names and UTF-16LE strings.
-std::string Latin1FromUtf8(const std::string& text);
-std::string Utf8FromLatin1(const std::string& text);
