@@ -188,7 +188,7 @@ TEST_F(EmuRegistryTest, FilesDeleteKeysAndValuesAndMergeWithWhatIsThere) {
 
 TEST_F(EmuRegistryTest, MalformedFilesAreRefusedWithTheirLine) {
   const struct {
-    const char* text;
+    std::string text;
     const char* error;
   } cases[] = {
       {"not a registry file\n", "line 1"},
@@ -199,6 +199,14 @@ TEST_F(EmuRegistryTest, MalformedFilesAreRefusedWithTheirLine) {
       {"REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"v\"=hex:01,\\\n", "line 3"},
       {"REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"v=\"x\"\n", "line 3"},
       {"REGEDIT4\n[HKEY_CURRENT_USER\\X\n", "line 2"},
+      {"REGEDIT4\n\n[HKEY_CURRENT_USER\\X]\n\"v\"=hex(fffffffffffffffffff):00\n", "line 4"},
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"v\"=hex(1ffffffff):00\n", "line 3"},
+      {"REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"v\"=dword:\n", "line 3"},
+      {"Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\X]\n\"\xff\"=\"\"\n", "line 3"},
+      {"\xEF\xBB\xBFREGEDIT4\n", "line 1"},
+      {std::string("\xFF\xFER\0E\0G\0E\0D\0I\0T\0" "4\0", 18), "line 1"},
+      {std::string("\xFF\xFEW\0\n\0x", 7), "line 2"},
+      {"\xFE\xFF\0W", "line 1"},
   };
   for (const auto& c : cases) {
     std::string error;

@@ -19,6 +19,8 @@ const char* const OfflineUsage =
     "removals scheduled for the next start and a requested restart.\n"
     "--registry loads the machine's registry before the scan, --save-registry\n"
     "writes it after (in the format of the file loaded, else REGEDIT4).\n"
+    "--save-changes FILE.reg writes what the scan removed from the registry as\n"
+    "\"[-key]\" and \"value\"=- lines, in the same format, to apply on the live system.\n"
     "--process adds a running process with the image PATH (a Windows path) for\n"
     "the memory scan: one that cannot be terminated, or that runs as service NAME.\n";
 
@@ -118,6 +120,9 @@ bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* e
     } else if (name == "--registry" || name == "--save-registry") {
       if (!takeValue()) return false;
       (name == "--registry" ? options->registryIn : options->registryOut) = value;
+    } else if (name == "--save-changes") {
+      if (!takeValue()) return false;
+      options->changesOut = value;
     } else if (name == "--platform") {
       if (!takeValue()) return false;
       if (value != "9x" && value != "nt4" && value != "nt5" && value != "nt6" && value != "other") {

@@ -17,6 +17,7 @@ struct OfflineOptions {
   std::vector<int> answers;  // IDYES, IDNO, IDOK, IDCANCEL in order
   std::string registryIn;    // .reg file: the registry before the scan
   std::string registryOut;   // .reg file written after the scan
+  std::string changesOut;    // .reg file of what the scan removed from the registry
   std::string platform;      // 9x, nt4, nt5, nt6, other (empty: the machine's default)
   std::string windowsDir;    // Windows path of the Windows directory
   std::vector<ProcessOption> processes;  // running processes for the memory scan

@@ -50,6 +50,7 @@ bool SetUpSystem(const OfflineOptions& options, std::string* error) {
     *error = options.registryIn + ": " + *error;
     return false;
   }
+  if (!options.changesOut.empty()) emu::MarkRegistryBaseline();
   return true;
 }
 
@@ -64,10 +65,12 @@ bool FinishSystem(const OfflineOptions& options, std::string* error) {
   PrintWininitEntries();
   if (emu::RestartRequested()) std::printf("Restart requested\n");
   std::fflush(stdout);
-  if (!options.registryOut.empty()) {
-    emu::RegFormat format = options.registryIn.empty() ? emu::RegFormat::Regedit4
-                                                       : emu::LoadedRegistryFormat();
-    if (!emu::SaveRegistryFile(options.registryOut, format, error)) return false;
+  emu::RegFormat format = emu::LoadedRegistryFormat();  // REGEDIT4 when none was loaded
+  if (!options.registryOut.empty() && !emu::SaveRegistryFile(options.registryOut, format, error)) {
+    return false;
+  }
+  if (!options.changesOut.empty() && !emu::SaveRegistryChanges(options.changesOut, format, error)) {
+    return false;
   }
   return true;
 }
