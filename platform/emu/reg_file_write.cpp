@@ -24,14 +24,24 @@ std::u16string Escaped(const std::u16string& text) {
   return out;
 }
 
-// A REG_SZ whose data is one terminated text without line breaks.
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// A REG_SZ whose data is one terminated text without line breaks or broken
+// surrogate pairs (which UTF-8 cannot carry).
 bool PlainString(const reg::Value& v, std::u16string* text) {
   if (v.type != REG_SZ || v.stored.size() % 2 || v.stored.size() < 2) return false;
   std::u16string units = UnitsOfUtf16(v.stored);
   if (units.back() != 0) return false;
   units.pop_back();
-  for (char16_t c : units) {
+  for (size_t i = 0; i < units.size(); ++i) {
+    char16_t c = units[i];
     if (c == 0 || c == u'\r' || c == u'\n') return false;
+    if (IsHighSurrogate(c) && i + 1 < units.size() && IsLowSurrogate(units[i + 1])) {
+      ++i;
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+      return false;
+    }
   }
   *text = units;
   return true;
