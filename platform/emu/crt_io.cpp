@@ -12,6 +12,12 @@
 // For the same reason the host descriptor of a read-only file is kept
 // after _close while the walk is still at that entry: the next scanner's
 // _open of the same path takes it over instead of opening again.
+//
+// Only regular files open: a link, FIFO, socket or device is refused from
+// its lstat without being opened, and the open itself (O_NOFOLLOW,
+// O_NONBLOCK) is confirmed with fstat. A file with other hard links, or
+// on a read-only drive, refuses write access: a write must not reach
+// another name of the file, nor a volume meant to stay untouched.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -223,38 +229,52 @@ ssize_t CachedRead(int fd, OpenFile& f, char* out, unsigned count) {
 
 int _open(const char* path, int flags, ...) {
   if (FaultFor("_open", path)) return -1;
-  std::string host;
+  HostEntry e;
   DWORD error;
-  struct stat st;
-  bool exists;
-  if (flags & _O_CREAT) {
-    if (!ResolveForCreate(path, &host, &error)) return FailWith(ErrnoFromError(error));
-    exists = stat(host.c_str(), &st) == 0;
-  } else {
-    if (!ResolvePath(path, &host, &error, nullptr, &st)) return FailWith(ErrnoFromError(error));
-    exists = S_ISLNK(st.st_mode) ? stat(host.c_str(), &st) == 0 : true;
-  }
+  if (!Resolve(path, &e, &error, (flags & _O_CREAT) != 0)) return FailWith(ErrnoFromError(error));
+  const std::string& host = e.host;
+  struct stat& st = e.st;
+  const bool exists = e.exists;
   int access = flags & 3;
-  if (exists && S_ISDIR(st.st_mode)) return FailWith(EACCES);
-  if (exists && access != _O_RDONLY) {
+  const bool writes = access != _O_RDONLY || (flags & (_O_TRUNC | _O_CREAT));
+  if (writes && RefusedWininitWrite(e)) return FailWith(EROFS);
+  if (e.isRoot || (exists && !S_ISREG(st.st_mode))) return FailWith(EACCES);
+  if (exists && writes) {
     DWORD a;
     if (StoredAttributes(host, &a) && (a & FILE_ATTRIBUTE_READONLY)) return FailWith(EACCES);
     if (IsImageRunning(path)) return FailWith(EACCES);  // a running image is not writable
+    if (st.st_nlink > 1) return FailWith(EACCES);       // the other names would change too
   }
+  if (writes && WriteProtected(e)) return FailWith(EROFS);
   int hostFlags = access == _O_WRONLY ? O_WRONLY : access == _O_RDWR ? O_RDWR : O_RDONLY;
   if (flags & _O_APPEND) hostFlags |= O_APPEND;
   if (flags & _O_CREAT) hostFlags |= O_CREAT;
-  if (flags & _O_TRUNC) hostFlags |= O_TRUNC;
   if (flags & _O_EXCL) hostFlags |= O_EXCL;
   if (flags & (_O_TRUNC | _O_CREAT)) HostFilesChanged();
-  bool plainRead = exists && S_ISREG(st.st_mode) && hostFlags == O_RDONLY;
+  bool plainRead = exists && hostFlags == O_RDONLY;
   int fd = plainRead ? TakeParked(host) : -1;
-  if (fd < 0) fd = open(host.c_str(), hostFlags | O_CLOEXEC, 0644);
-  if (fd < 0) return -1;
-  // The file as it is now, from the descriptor itself: its length and the
-  // identity its cached blocks go by.
+  if (fd < 0) fd = openat(e.dir->fd, e.name.c_str(), hostFlags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (!writes && (errno == EACCES || errno == EPERM)) Note(FileNote::NotScanned, path, "unreadable");
+    if (errno == ELOOP) errno = EACCES;  // a link put in its place since
+    return -1;
+  }
+  // The file as it is now, from the descriptor itself: only a regular file
+  // with no other name to write through; its length and the identity its
+  // cached blocks go by.
+  struct stat now;
+  if (fstat(fd, &now) != 0 || !S_ISREG(now.st_mode) || (writes && now.st_nlink > 1)) {
+    close(fd);
+    return FailWith(EACCES);
+  }
+  if ((flags & _O_TRUNC) && ftruncate(fd, 0) != 0) {
+    int saved = errno;
+    close(fd);
+    return FailWith(saved);
+  }
+  st = now;
   FileIdentity identity;
-  if (plainRead && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+  if (plainRead) {
     identity.device = st.st_dev;
     identity.inode = st.st_ino;
     identity.length = st.st_size;
@@ -393,12 +413,15 @@ int _chsize(int fd, long size) {
 
 int _access(const char* path, int mode) {
   if (FaultFor("_access", path)) return -1;
-  std::string host;
+  HostEntry e;
   DWORD error;
-  if (!ResolvePath(path, &host, &error)) return FailWith(ErrnoFromError(error));
+  if (!Resolve(path, &e, &error)) return FailWith(ErrnoFromError(error));
+  // A link gives access to nothing: it is never followed.
+  if (e.IsLink()) return FailWith(EACCES);
   if (mode & 2) {
     DWORD a;
-    if (StoredAttributes(host, &a) && (a & FILE_ATTRIBUTE_READONLY)) return FailWith(EACCES);
+    if (StoredAttributes(e.host, &a) && (a & FILE_ATTRIBUTE_READONLY)) return FailWith(EACCES);
+    if (WriteProtected(e)) return FailWith(EACCES);
   }
   return 0;
 }

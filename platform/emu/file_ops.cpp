@@ -1,6 +1,8 @@
 // Emulated Win32 file operations: drive types, attributes, delete, rename
 // and copy, with the Windows rules a cleaner meets (read-only files refuse
-// deletion, a rename never replaces an existing file).
+// deletion, a rename never replaces an existing file). Each acts on the
+// entry itself, relative to its directory: deleting or renaming a link
+// acts on the link, and nothing is written on a read-only drive.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,12 +18,6 @@
 using namespace emu;
 
 namespace {
-
-DWORD AttributesOfHost(const std::string& host) {
-  struct stat st;
-  if (lstat(host.c_str(), &st) != 0) return INVALID_FILE_ATTRIBUTES;
-  return AttributesOf(host, st);
-}
 
 bool Fail(DWORD error) {
   SetLastError(error);
@@ -44,73 +40,95 @@ UINT WINAPI GetDriveTypeA(LPCSTR root) {
 
 DWORD WINAPI GetFileAttributesA(LPCSTR path) {
   if (FaultFor("GetFileAttributesA", path)) return INVALID_FILE_ATTRIBUTES;
-  std::string host;
+  HostEntry e;
   DWORD error;
-  struct stat st;
-  if (!ResolvePath(path, &host, &error, nullptr, &st)) {
+  if (!Resolve(path, &e, &error)) {
     SetLastError(error);
     return INVALID_FILE_ATTRIBUTES;
   }
-  return AttributesOf(host, st);
+  return AttributesOf(e.host, e.st);
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
   if (FaultFor("SetFileAttributesA", path)) return FALSE;
-  std::string host;
+  HostEntry e;
   DWORD error;
-  struct stat st;
-  if (!ResolvePath(path, &host, &error, nullptr, &st)) return Fail(error);
-  StoreAttributes(host, attributes, (AttributesOf(host, st) & FILE_ATTRIBUTE_DIRECTORY) != 0);
+  if (!Resolve(path, &e, &error)) return Fail(error);
+  StoreAttributes(e.host, attributes, (AttributesOf(e.host, e.st) & FILE_ATTRIBUTE_DIRECTORY) != 0);
   return TRUE;
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR path) {
   if (FaultFor("DeleteFileA", path)) return FALSE;
-  std::string host;
+  HostEntry e;
   DWORD error;
-  if (!ResolvePath(path, &host, &error)) return Fail(error);
-  DWORD a = AttributesOfHost(host);
-  if (a == INVALID_FILE_ATTRIBUTES) return Fail(ERROR_FILE_NOT_FOUND);
-  if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
+  if (!Resolve(path, &e, &error)) return Fail(error);
+  const bool link = e.IsLink();
+  DWORD a = AttributesOf(e.host, e.st);
+  if (e.isRoot || (!link && (a & FILE_ATTRIBUTE_DIRECTORY)) || (a & FILE_ATTRIBUTE_READONLY)) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
   // The image of a running process cannot be deleted (error 5, as on Windows).
   if (IsImageRunning(path)) return Fail(ERROR_ACCESS_DENIED);
-  HostFilesChanged();
-  if (unlink(host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
-  ForgetAttributes(host);
+  if (WriteProtected(e)) return Fail(ERROR_WRITE_PROTECT);
+  HostNamesChanged();
+  if (unlinkat(e.dir->fd, e.name.c_str(), 0) != 0) return Fail(ErrorFromErrno(errno));
+  ForgetAttributes(e.host);
+  if (link) Note(FileNote::LinkRemoved, path, "only the link, nothing it points to");
   return TRUE;
 }
 
 BOOL WINAPI MoveFileA(LPCSTR from, LPCSTR to) {
   if (FaultFor("MoveFileA", from)) return FALSE;
-  std::string hostFrom, hostTo;
+  HostEntry source, target;
   DWORD error;
-  if (!ResolvePath(from, &hostFrom, &error)) return Fail(error);
-  if (!ResolveForCreate(to, &hostTo, &error)) return Fail(error);
-  struct stat st;
-  if (hostTo != hostFrom && lstat(hostTo.c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
-  HostFilesChanged();
-  if (rename(hostFrom.c_str(), hostTo.c_str()) != 0) return Fail(ErrorFromErrno(errno));
-  MoveAttributes(hostFrom, hostTo);
+  if (!Resolve(from, &source, &error)) return Fail(error);
+  if (!Resolve(to, &target, &error, true)) return Fail(error);
+  if (source.isRoot) return Fail(ERROR_ACCESS_DENIED);
+  if (target.exists && target.host != source.host) return Fail(ERROR_ALREADY_EXISTS);
+  if (WriteProtected(source) || WriteProtected(target)) return Fail(ERROR_WRITE_PROTECT);
+  HostNamesChanged();
+  if (renameat(source.dir->fd, source.name.c_str(), target.dir->fd, target.name.c_str()) != 0) {
+    return Fail(ErrorFromErrno(errno));
+  }
+  MoveAttributes(source.host, target.host);
   return TRUE;
 }
 
 BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
   if (FaultFor("CopyFileA", from)) return FALSE;
-  std::string hostFrom, hostTo;
+  HostEntry source, target;
   DWORD error;
-  if (!ResolvePath(from, &hostFrom, &error)) return Fail(error);
-  if (!ResolveForCreate(to, &hostTo, &error)) return Fail(error);
-  struct stat st;
-  bool exists = lstat(hostTo.c_str(), &st) == 0;
-  if (exists && failIfExists) return Fail(ERROR_FILE_EXISTS);
-  if (exists && (AttributesOfHost(hostTo) & FILE_ATTRIBUTE_READONLY)) return Fail(ERROR_ACCESS_DENIED);
-  int in = open(hostFrom.c_str(), O_RDONLY);
+  if (!Resolve(from, &source, &error)) return Fail(error);
+  if (!Resolve(to, &target, &error, true)) return Fail(error);
+  if (RefusedWininitWrite(target)) return Fail(ERROR_WRITE_PROTECT);
+  if (!S_ISREG(source.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  if (target.exists && failIfExists) return Fail(ERROR_FILE_EXISTS);
+  // Only a regular file of one name is replaced: never a link, nor a file
+  // whose other names would change with it.
+  if (target.exists && (!S_ISREG(target.st.st_mode) || target.st.st_nlink > 1 ||
+                        (AttributesOf(target.host, target.st) & FILE_ATTRIBUTE_READONLY))) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  if (WriteProtected(target)) return Fail(ERROR_WRITE_PROTECT);
+  int in = openat(source.dir->fd, source.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (in < 0) return Fail(ErrorFromErrno(errno));
+  struct stat st;
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(in);
+    return Fail(ERROR_ACCESS_DENIED);
+  }
   HostFilesChanged();
-  int out = open(hostTo.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int out = openat(target.dir->fd, target.name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                   0644);
   if (out < 0) {
     close(in);
-    return Fail(ErrorFromErrno(errno));
+    return Fail(errno == ELOOP ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
+  }
+  if (fstat(out, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1 || ftruncate(out, 0) != 0) {
+    close(in);
+    close(out);
+    return Fail(ERROR_ACCESS_DENIED);
   }
   std::vector<char> buffer(1 << 16);
   bool ok = true;
@@ -126,6 +144,6 @@ BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
   if (close(out) != 0) ok = false;
   if (!ok) return Fail(ERROR_ACCESS_DENIED);
   DWORD a;
-  if (StoredAttributes(hostFrom, &a)) StoreAttributes(hostTo, a, false);
+  if (StoredAttributes(source.host, &a)) StoreAttributes(target.host, a, false);
   return TRUE;
 }

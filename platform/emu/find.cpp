@@ -1,6 +1,9 @@
 // Emulated FindFirstFileA/FindNextFileA: Windows wildcard rules over a host
 // directory, entries in the order an NTFS volume returns them (sorted
 // ignoring case), "." and ".." first in every directory but a drive root.
+// Links are listed as reparse points; FIFOs, sockets and devices are left
+// out; every entry the walk could not examine is noted once
+// (emu::OnFileNote).
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -26,9 +29,10 @@ namespace {
 // does not walk the whole path again for every entry.
 struct Search {
   std::string hostDir;
+  std::string windowsDir;  // as the pattern spells it, with its backslash
+  DirRef dir;
   std::vector<std::string> names;
   size_t next = 0;
-  int dirFd = -1;
   // A search of every name ("*" or "*.*"): the statuses it takes are kept
   // for the very next search, when that lists the same directory (the walk
   // lists each directory twice in a row), the emulation changed no host
@@ -44,17 +48,12 @@ struct Search {
 
   Search() = default;
   Search(Search&& other) noexcept
-      : hostDir(std::move(other.hostDir)), names(std::move(other.names)), next(other.next),
-        dirFd(other.dirFd), everyName(other.everyName), fromListing(other.fromListing),
+      : hostDir(std::move(other.hostDir)), windowsDir(std::move(other.windowsDir)),
+        dir(std::move(other.dir)), names(std::move(other.names)), next(other.next), everyName(other.everyName), fromListing(other.fromListing),
         generation(other.generation), dirModified(other.dirModified), dirChanged(other.dirChanged),
         statuses(std::move(other.statuses)),
-        taken(std::move(other.taken)) {
-    other.dirFd = -1;
-  }
+        taken(std::move(other.taken)) {}
   Search& operator=(Search&&) = delete;
-  ~Search() {
-    if (dirFd >= 0) close(dirFd);
-  }
 };
 
 std::map<uintptr_t, Search> searches;
@@ -151,6 +150,29 @@ bool NtfsOrder(const std::string& a, const std::string& b) {
   return c != 0 ? c < 0 : a < b;
 }
 
+const char* KindOf(mode_t mode) {
+  if (S_ISFIFO(mode)) return "not a regular file (FIFO)";
+  if (S_ISSOCK(mode)) return "not a regular file (socket)";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "not a regular file (device)";
+  return "not a regular file";
+}
+
+// Notes an entry the walk cannot examine; false when it is left out of
+// the listing (neither a file, a directory nor a link).
+bool Examinable(const Search& s, const std::string& name, const struct stat& st) {
+  const bool directory = S_ISDIR(st.st_mode);
+  if (S_ISLNK(st.st_mode)) {
+    Note(FileNote::NotScanned, s.windowsDir + name, "link, not followed");
+  } else if (!directory && !S_ISREG(st.st_mode)) {
+    Note(FileNote::NotScanned, s.windowsDir + name, KindOf(st.st_mode));
+    return false;
+  } else if (s.windowsDir.size() + name.size() + (directory ? 4 : 0) >= MAX_PATH) {
+    // The walk's path (a folder's with "\*.*") would not fit 260 bytes.
+    Note(FileNote::NotScanned, s.windowsDir + name, "path longer than 260 bytes");
+  }
+  return true;
+}
+
 // Fills `data` for the next entry that still exists; false at the end.
 bool NextEntry(Search& s, WIN32_FIND_DATAA* data) {
   while (s.next < s.names.size()) {
@@ -163,14 +185,13 @@ bool NextEntry(Search& s, WIN32_FIND_DATAA* data) {
     if (s.fromListing && !dots) {
       st = s.statuses[index];
     } else {
-      int found = s.dirFd >= 0 ? fstatat(s.dirFd, dots ? "." : name.c_str(), &st, AT_SYMLINK_NOFOLLOW)
-                               : lstat(host.c_str(), &st);
-      if (found != 0) continue;  // gone since the search began
+      if (fstatat(s.dir->fd, dots ? "." : name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone
       if (s.everyName && !dots) {
         s.taken.push_back(name);
         s.statuses.push_back(st);
       }
     }
+    if (!dots && !Examinable(s, name, st)) continue;
     if (!dots) RememberEntry(host, st);
     std::memset(data, 0, sizeof *data);
     data->dwFileAttributes = (name == "." || name == "..")
@@ -187,6 +208,19 @@ bool NextEntry(Search& s, WIN32_FIND_DATAA* data) {
   }
   KeepListing(s);
   return false;
+}
+
+// The entries of a directory, read through a descriptor of its own.
+DIR* OpenListing(const HostDir& dir) {
+  int fd = openat(dir.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  DIR* d = fdopendir(fd);
+  if (!d) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+  }
+  return d;
 }
 
 // "." and ".." lead every listing but a drive root's, where the mask takes them.
@@ -230,17 +264,17 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
   DWORD error;
   bool isRoot = false;
   struct stat st;
-  if (!ResolvePath(dir.c_str(), &s.hostDir, &error, &isRoot) || stat(s.hostDir.c_str(), &st) != 0 ||
-      !S_ISDIR(st.st_mode)) {
+  s.dir = ResolveDirectory(dir.c_str(), &error, &isRoot);
+  if (!s.dir || fstat(s.dir->fd, &st) != 0) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
+  s.hostDir = s.dir->host;
+  s.windowsDir = dir;
   if (!HasWildcards(mask)) {
     // One name: found ignoring case without listing when spelled exactly.
-    std::string host;
-    if (IsWindowsName(mask.c_str()) && ResolvePath(pattern, &host, &error)) {
-      s.names.push_back(host.substr(host.rfind('/') + 1));
-    }
+    HostEntry e;
+    if (IsWindowsName(mask.c_str()) && Resolve(pattern, &e, &error)) s.names.push_back(e.name);
   } else if (listing.valid && listing.hostDir == s.hostDir && listing.generation == HostGeneration() &&
              SameTime(listing.dirModified, st.st_mtim) && SameTime(listing.dirChanged, st.st_ctim)) {
     s.fromListing = true;
@@ -250,20 +284,28 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
       s.statuses.push_back(listing.statuses[i]);
     }
     AddDots(s, mask, isRoot);
-  } else if (DIR* d = opendir(s.hostDir.c_str())) {
-    s.dirFd = fcntl(dirfd(d), F_DUPFD_CLOEXEC, 0);
+  } else if (DIR* d = OpenListing(*s.dir)) {
     s.everyName = mask == "*" || mask == "*.*";
     s.generation = HostGeneration();
     s.dirModified = st.st_mtim;
     s.dirChanged = st.st_ctim;
     while (dirent* e = readdir(d)) {
       std::string name = e->d_name;
-      if (name == "." || name == ".." || !IsWindowsName(name.c_str())) continue;
-      if (MatchesMask(mask, name)) s.names.push_back(name);
+      if (name == "." || name == ".." || !MatchesMask(mask, name)) continue;
+      if (IsWindowsName(name.c_str())) {
+        s.names.push_back(name);
+      } else {
+        Note(FileNote::NotScanned, dir + name, "name not valid on Windows");
+      }
     }
     closedir(d);
     std::sort(s.names.begin(), s.names.end(), NtfsOrder);
     AddDots(s, mask, isRoot);
+  } else {
+    std::string shown = isRoot ? dir : dir.substr(0, dir.size() - 1);
+    Note(FileNote::NotScanned, shown, std::string("unreadable folder: ") + std::strerror(errno));
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
   }
   if (!NextEntry(s, data)) {
     SetLastError(ERROR_FILE_NOT_FOUND);

@@ -1,35 +1,83 @@
 // Emulated drives and Windows path rules: drive letters mapped to host
 // directories, backslash paths, lookup that ignores letter case, and the
 // attribute table that stands for the file system's attribute bits.
+//
+// Paths are resolved from an O_PATH descriptor of each drive's host
+// directory, one component at a time with O_NOFOLLOW, so no link in any
+// part of a path is followed. Resolved directories are kept by their
+// Windows spelling (the walk resolves many files of one directory in a
+// row, and a new directory is one component below a known one): a file
+// then costs one fstatat relative to its directory.
 #include "platform/emu/fs.h"
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstring>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/emu/machine.h"
 
 namespace emu {
+
+HostDir::~HostDir() {
+  if (fd >= 0) close(fd);
+}
+
 namespace {
 
 Drive drives[26];
+DirRef driveRoots[26];
 std::unordered_map<std::string, DWORD> storedAttributes;
+// Resolved directories by Windows spelling: "C:" for a root, "C:\a\b".
+std::unordered_map<std::string, DirRef> directories;
+constexpr size_t DirectoryCacheLimit = 256;
+
+std::function<void(FileNote, const std::string&, const std::string&)> noteHook;
+std::set<std::pair<int, std::string>> noted;
+int noteCounts[3];
+std::string lastShortPathRequest;
 
 constexpr DWORD SettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                      FILE_ATTRIBUTE_TEMPORARY;
 
+struct Entry {
+  std::string host;
+  struct stat st;
+  uint64_t generation = 0;
+  bool valid = false;
+} lastEntry;
+uint64_t hostGeneration = 1;
+uint64_t entryEpoch = 1;
+
 void ResetFileSystem() {
   for (auto& d : drives) d = Drive{};
+  for (auto& r : driveRoots) r.reset();
+  directories.clear();
   storedAttributes.clear();
+  noteHook = nullptr;
+  noted.clear();
+  for (int& c : noteCounts) c = 0;
+  lastShortPathRequest.clear();
   ForgetEntry();
 }
 ResetHook fsHook(ResetFileSystem);
+
+int DriveIndex(const char* path) { return std::toupper(static_cast<unsigned char>(path[0])) - 'A'; }
+
+bool RememberedEntry(const std::string& host, struct stat* st) {
+  if (!lastEntry.valid || lastEntry.generation != hostGeneration || lastEntry.host != host) return false;
+  *st = lastEntry.st;
+  return true;
+}
 
 // Splits "C:\a\b" into its components below the root; "." is dropped and
 // ".." goes one level up (never above the root).
@@ -58,62 +106,44 @@ bool SplitComponents(const char* path, std::vector<std::string>* parts, DWORD* e
   return true;
 }
 
-struct Entry {
-  std::string host;
-  struct stat st;
-  uint64_t generation = 0;
-  bool valid = false;
-} lastEntry;
-uint64_t hostGeneration = 1;
-uint64_t entryEpoch = 1;
-
-bool RememberedEntry(const std::string& host, struct stat* st) {
-  if (!lastEntry.valid || lastEntry.generation != hostGeneration || lastEntry.host != host) return false;
-  *st = lastEntry.st;
-  return true;
-}
-
-// The host path of a Windows path whose components are all plain names
-// (no ".", "..", empty or invalid ones): the drive's directory, then each
-// component after a "/". *simple is false for any other path.
-std::string SimpleHostPath(const Drive& drive, const char* path, bool* simple) {
-  *simple = false;
-  const char* p = path + 2;
-  if (*p != '\\' && *p != '/' && *p != 0) return std::string();
-  // 0: a character of a name, 1: a separator or the end, 2: not allowed.
+// For a path whose separators are single backslashes and whose components
+// are all plain names (as the walk builds them), the length of its
+// directory part ("C:\a" of "C:\a\b.exe"; 2 for a file at the root);
+// 0 for any other path, which then goes through SplitComponents.
+size_t SimpleDirectoryLength(const char* path) {
+  // 0: a character of a name, 1: a backslash or the end, 2: anything else.
   static const struct Classes {
     uint8_t of[256];
     Classes() {
-      for (int c = 0; c < 256; ++c) of[c] = c < 32 || std::strchr(":*?\"<>|", c) ? 2 : 0;
-      of[0] = of[static_cast<unsigned char>('\\')] = of[static_cast<unsigned char>('/')] = 1;
+      for (int c = 0; c < 256; ++c) of[c] = c < 32 || std::strchr(":*?\"<>|/", c) ? 2 : 0;
+      of[0] = of[static_cast<unsigned char>('\\')] = 1;
     }
   } classes;
-  std::string host;
-  host.reserve(drive.host.size() + std::strlen(p) + 1);
-  host = drive.host;
+  const char* p = path + 2;
+  if (*p != '\\') return 0;
+  const char* lastSeparator = p;
   while (*p) {
-    ++p;  // the separator
+    lastSeparator = p++;
     const char* start = p;
     uint8_t kind;
     while ((kind = classes.of[static_cast<unsigned char>(*p)]) == 0) ++p;
-    if (kind == 2) return std::string();
+    if (kind == 2) return 0;
     size_t n = static_cast<size_t>(p - start);
-    if (n == 0) {
-      if (*p == 0 && start == path + 3) break;  // the root, "C:\\"
-      return std::string();
-    }
-    if (start[0] == '.' && (n == 1 || (n == 2 && start[1] == '.'))) return std::string();
-    host += '/';
-    host.append(start, n);
+    if (n == 0) return 0;  // an empty component, or the root itself
+    if (start[0] == '.' && (n == 1 || (n == 2 && start[1] == '.'))) return 0;
   }
-  *simple = true;
-  return host;
+  return static_cast<size_t>(lastSeparator - path);
 }
 
-// Finds the entry of host directory `dir` named `name` ignoring case.
-bool FindIgnoringCase(const std::string& dir, const std::string& name, std::string* found) {
-  DIR* d = opendir(dir.c_str());
-  if (!d) return false;
+// The host name in directory `dir` spelled `name` ignoring case.
+bool FindIgnoringCase(const HostDir& dir, const std::string& name, std::string* found) {
+  int fd = openat(dir.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  DIR* d = fdopendir(fd);
+  if (!d) {
+    close(fd);
+    return false;
+  }
   bool ok = false;
   while (dirent* e = readdir(d)) {
     if (strcasecmp(e->d_name, name.c_str()) == 0) {
@@ -126,43 +156,103 @@ bool FindIgnoringCase(const std::string& dir, const std::string& name, std::stri
   return ok;
 }
 
-bool Exists(const std::string& host) {
+// Opens directory `name` of `parent` without following a link.
+DirRef OpenChild(const HostDir& parent, const std::string& name) {
+  int fd = openat(parent.fd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return nullptr;
   struct stat st;
-  return lstat(host.c_str(), &st) == 0;
+  if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  return std::make_shared<const HostDir>(fd, parent.host + "/" + name);
 }
 
-bool IsDirectory(const std::string& host) {
-  struct stat st;
-  return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+DirRef DriveRoot(int index) {
+  if (driveRoots[index]) return driveRoots[index];
+  // The drive's own directory is the user's choice: it may be given
+  // through a link.
+  int fd = open(drives[index].host.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  driveRoots[index] = std::make_shared<const HostDir>(fd, drives[index].host);
+  return driveRoots[index];
 }
 
-// Resolves parts[0..count) below the drive's host directory.
-bool ResolveParts(const Drive& drive, const std::vector<std::string>& parts, size_t count,
-                  std::string* host, DWORD* error) {
-  std::string exact = drive.host;
-  for (size_t i = 0; i < count; ++i) exact += "/" + parts[i];
-  if (Exists(exact)) {
-    *host = exact;
+void Keep(const std::string& key, const DirRef& dir) {
+  if (directories.size() >= DirectoryCacheLimit) directories.clear();
+  directories.emplace(key, dir);
+}
+
+// The directory of parts[0..count) on drive `index`, from the nearest known
+// directory above it.
+DirRef DirectoryOf(int index, const std::vector<std::string>& parts, size_t count, DWORD* error) {
+  std::vector<std::string> keys(count + 1);
+  keys[0] = std::string(1, static_cast<char>('A' + index)) + ":";
+  for (size_t i = 0; i < count; ++i) keys[i + 1] = keys[i] + "\\" + parts[i];
+  size_t known = count;
+  DirRef dir;
+  for (;; --known) {
+    auto it = directories.find(keys[known]);
+    if (it != directories.end()) {
+      dir = it->second;
+      break;
+    }
+    if (known == 0) {
+      dir = DriveRoot(index);
+      if (!dir) {
+        *error = ERROR_PATH_NOT_FOUND;
+        return nullptr;
+      }
+      Keep(keys[0], dir);
+      break;
+    }
+  }
+  for (size_t i = known; i < count; ++i) {
+    DirRef next = OpenChild(*dir, parts[i]);
+    std::string found;
+    if (!next && errno == ENOENT && FindIgnoringCase(*dir, parts[i], &found)) next = OpenChild(*dir, found);
+    if (!next) {
+      *error = ERROR_PATH_NOT_FOUND;
+      return nullptr;
+    }
+    dir = next;
+    Keep(keys[i + 1], dir);
+  }
+  return dir;
+}
+
+// Looks entry `name` up in `dir`: exact spelling, then ignoring case.
+bool LookUp(const DirRef& dir, const std::string& name, HostEntry* entry) {
+  entry->dir = dir;
+  entry->name = name;
+  entry->host = dir->host + "/" + name;
+  if (RememberedEntry(entry->host, &entry->st) ||
+      fstatat(dir->fd, name.c_str(), &entry->st, AT_SYMLINK_NOFOLLOW) == 0) {
+    entry->exists = true;
     return true;
   }
-  std::string current = drive.host;
-  for (size_t i = 0; i < count; ++i) {
-    std::string next = current + "/" + parts[i];
-    if (!Exists(next)) {
-      std::string found;
-      if (!IsDirectory(current) || !FindIgnoringCase(current, parts[i], &found)) {
-        *error = i + 1 == count ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-        return false;
-      }
-      next = current + "/" + found;
-    }
-    if (i + 1 < count && !IsDirectory(next)) {
-      *error = ERROR_PATH_NOT_FOUND;
-      return false;
-    }
-    current = next;
+  std::string found;
+  if (errno == ENOENT && FindIgnoringCase(*dir, name, &found) &&
+      fstatat(dir->fd, found.c_str(), &entry->st, AT_SYMLINK_NOFOLLOW) == 0) {
+    entry->name = found;
+    entry->host = dir->host + "/" + found;
+    entry->exists = true;
+    return true;
   }
-  *host = current;
+  entry->exists = false;
+  return false;
+}
+
+bool CheckedDrive(const char* path, int* index, DWORD* error) {
+  if (path && std::strlen(path) >= MAX_PATH) {
+    *error = ERROR_FILENAME_EXCED_RANGE;
+    return false;
+  }
+  if (!DriveOf(path)) {
+    *error = ERROR_PATH_NOT_FOUND;
+    return false;
+  }
+  *index = DriveIndex(path);
   return true;
 }
 
@@ -170,7 +260,7 @@ bool ResolveParts(const Drive& drive, const std::vector<std::string>& parts, siz
 
 const Drive* DriveOf(const char* path) {
   if (!path || !std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':') return nullptr;
-  const Drive& d = drives[std::toupper(static_cast<unsigned char>(path[0])) - 'A'];
+  const Drive& d = drives[DriveIndex(path)];
   return d.host.empty() ? nullptr : &d;
 }
 
@@ -182,77 +272,80 @@ bool IsWindowsName(const char* name) {
   return true;
 }
 
-bool ResolvePath(const char* path, std::string* host, DWORD* error, bool* isRoot,
-                 struct stat* status) {
-  if (path && std::strlen(path) >= MAX_PATH) {
-    *error = ERROR_FILENAME_EXCED_RANGE;
-    return false;
-  }
-  const Drive* drive = DriveOf(path);
-  if (!drive) {
-    *error = ERROR_PATH_NOT_FOUND;
-    return false;
-  }
-  // Most paths come from a search and are spelled as on the host: try that
-  // spelling with one lstat before splitting the path into its parts.
-  bool simple;
-  std::string exact = SimpleHostPath(*drive, path, &simple);
-  if (simple) {
-    struct stat st;
-    if (RememberedEntry(exact, &st) || lstat(exact.c_str(), &st) == 0) {
-      if (isRoot) *isRoot = exact.size() == drive->host.size();
-      if (status) *status = st;
-      *host = std::move(exact);
-      return true;
+bool Resolve(const char* path, HostEntry* entry, DWORD* error, bool mayBeMissing) {
+  int index;
+  if (!CheckedDrive(path, &index, error)) return false;
+  // Most paths come from the walk: the directory is then known by its
+  // spelling and the entry is one fstatat away.
+  if (size_t dirLength = SimpleDirectoryLength(path)) {
+    std::string key(path, dirLength);
+    key[0] = static_cast<char>('A' + index);
+    auto it = directories.find(key);
+    if (it != directories.end()) {
+      entry->isRoot = false;
+      if (LookUp(it->second, path + dirLength + 1, entry) || mayBeMissing) return true;
+      *error = ERROR_FILE_NOT_FOUND;
+      return false;
     }
   }
   std::vector<std::string> parts;
   if (!SplitComponents(path, &parts, error)) return false;
-  if (isRoot) *isRoot = parts.empty();
-  if (!ResolveParts(*drive, parts, parts.size(), host, error)) return false;
-  if (status && lstat(host->c_str(), status) != 0) {
-    *error = ERROR_FILE_NOT_FOUND;
-    return false;
+  entry->isRoot = parts.empty();
+  if (parts.empty()) {
+    if (mayBeMissing) {
+      *error = ERROR_ACCESS_DENIED;  // the root itself cannot be made or replaced
+      return false;
+    }
+    entry->dir = DirectoryOf(index, parts, 0, error);
+    if (!entry->dir) return false;
+    entry->name = ".";
+    entry->host = entry->dir->host;
+    entry->exists = fstat(entry->dir->fd, &entry->st) == 0;
+    if (!entry->exists) *error = ERROR_PATH_NOT_FOUND;
+    return entry->exists;
   }
-  return true;
+  DirRef dir = DirectoryOf(index, parts, parts.size() - 1, error);
+  if (!dir) return false;
+  if (LookUp(dir, parts.back(), entry) || mayBeMissing) return true;
+  *error = ERROR_FILE_NOT_FOUND;
+  return false;
 }
 
-bool ResolveForCreate(const char* path, std::string* host, DWORD* error) {
-  if (path && std::strlen(path) >= MAX_PATH) {
-    *error = ERROR_FILENAME_EXCED_RANGE;
-    return false;
-  }
-  const Drive* drive = DriveOf(path);
-  if (!drive) {
-    *error = ERROR_PATH_NOT_FOUND;
-    return false;
-  }
+DirRef ResolveDirectory(const char* path, DWORD* error, bool* isRoot) {
+  int index;
+  if (!CheckedDrive(path, &index, error)) return nullptr;
   std::vector<std::string> parts;
-  if (!SplitComponents(path, &parts, error)) return false;
-  if (parts.empty()) {
-    *error = ERROR_ACCESS_DENIED;  // the root itself
-    return false;
+  if (!SplitComponents(path, &parts, error)) return nullptr;
+  *isRoot = parts.empty();
+  return DirectoryOf(index, parts, parts.size(), error);
+}
+
+bool WriteProtected(const HostEntry& entry) {
+  if (!entry.dir) return true;
+  for (const Drive& d : drives) {
+    if (d.readOnly && (entry.host == d.host || entry.host.compare(0, d.host.size() + 1, d.host + "/") == 0)) {
+      return true;
+    }
   }
-  std::string parent;
-  if (!ResolveParts(*drive, parts, parts.size() - 1, &parent, error)) {
-    *error = ERROR_PATH_NOT_FOUND;
-    return false;
-  }
-  if (!IsDirectory(parent)) {
-    *error = ERROR_PATH_NOT_FOUND;
-    return false;
-  }
-  std::string name = parts.back(), found;
-  if (!Exists(parent + "/" + name) && FindIgnoringCase(parent, name, &found)) name = found;
-  *host = parent + "/" + name;
+  struct statvfs sv;
+  return fstatvfs(entry.dir->fd, &sv) == 0 && (sv.f_flag & ST_RDONLY) != 0;
+}
+
+bool RefusedWininitWrite(const HostEntry& target) {
+  if (strcasecmp(target.name.c_str(), "wininit.ini") != 0) return false;
+  HostEntry file;
+  DWORD error;
+  const std::string& path = LastShortPathRequest();
+  const bool fileProtected = !path.empty() && Resolve(path.c_str(), &file, &error) && WriteProtected(file);
+  if (!fileProtected && !WriteProtected(target)) return false;
+  Note(FileNote::NotScheduled, path, "drive is read-only");
   return true;
 }
 
 DWORD AttributesOf(const std::string& host, const struct stat& st) {
   DWORD a = 0;
   if (S_ISLNK(st.st_mode)) {
-    a |= FILE_ATTRIBUTE_REPARSE_POINT;
-    if (IsDirectory(host)) a |= FILE_ATTRIBUTE_DIRECTORY;
+    a |= FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
   } else if (S_ISDIR(st.st_mode)) {
     a |= FILE_ATTRIBUTE_DIRECTORY;
   }
@@ -320,10 +413,12 @@ DWORD ErrorFromErrno(int error) {
     case ENOENT:
       return ERROR_FILE_NOT_FOUND;
     case ENOTDIR:
+    case ELOOP:
       return ERROR_PATH_NOT_FOUND;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
     case EACCES:
     case EPERM:
-    case EROFS:
     case EISDIR:
       return ERROR_ACCESS_DENIED;
     case EEXIST:
@@ -338,6 +433,10 @@ DWORD ErrorFromErrno(int error) {
 }
 
 void HostFilesChanged() { ++hostGeneration; }
+void HostNamesChanged() {
+  ++hostGeneration;
+  directories.clear();
+}
 uint64_t HostGeneration() { return hostGeneration; }
 
 void RememberEntry(const std::string& host, const struct stat& st) {
@@ -364,39 +463,59 @@ bool FaultFor(const char* op, const char* path) {
   return true;
 }
 
+void Note(FileNote kind, const std::string& windowsPath, const std::string& detail) {
+  if (!noted.emplace(static_cast<int>(kind), windowsPath).second) return;
+  ++noteCounts[static_cast<int>(kind)];
+  if (noteHook) noteHook(kind, windowsPath, detail);
+}
+
+const std::string& LastShortPathRequest() { return lastShortPathRequest; }
+void SetLastShortPathRequest(const char* path) { lastShortPathRequest = path ? path : ""; }
+
 // ---- control API ----
 
 void MapDrive(char letter, const std::string& hostDir, UINT type) {
   std::string dir = hostDir;
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  drives[std::toupper(static_cast<unsigned char>(letter)) - 'A'] = Drive{dir, type};
+  int index = std::toupper(static_cast<unsigned char>(letter)) - 'A';
+  drives[index] = Drive{dir, type};
+  driveRoots[index].reset();
+  directories.clear();
 }
 
+void SetDriveReadOnly(char letter, bool readOnly) {
+  drives[std::toupper(static_cast<unsigned char>(letter)) - 'A'].readOnly = readOnly;
+}
+
+void OnFileNote(std::function<void(FileNote, const std::string&, const std::string&)> hook) {
+  noteHook = std::move(hook);
+}
+
+int FileNoteCount(FileNote kind) { return noteCounts[static_cast<int>(kind)]; }
+
 std::string HostPath(const std::string& windowsPath) {
-  std::string host;
+  HostEntry e;
   DWORD error;
-  return ResolvePath(windowsPath.c_str(), &host, &error) ? host : std::string();
+  return Resolve(windowsPath.c_str(), &e, &error) ? e.host : std::string();
 }
 
 std::string HostPathForCreate(const std::string& windowsPath) {
-  std::string host;
+  HostEntry e;
   DWORD error;
-  return ResolveForCreate(windowsPath.c_str(), &host, &error) ? host : std::string();
+  return Resolve(windowsPath.c_str(), &e, &error, true) ? e.host : std::string();
 }
 
 DWORD Attributes(const std::string& windowsPath) {
-  std::string host = HostPath(windowsPath);
-  struct stat st;
-  if (host.empty() || lstat(host.c_str(), &st) != 0) return INVALID_FILE_ATTRIBUTES;
-  return AttributesOf(host, st);
+  HostEntry e;
+  DWORD error;
+  return Resolve(windowsPath.c_str(), &e, &error) ? AttributesOf(e.host, e.st) : INVALID_FILE_ATTRIBUTES;
 }
 
 void SetAttributes(const std::string& windowsPath, DWORD attributes) {
-  std::string host;
+  HostEntry e;
   DWORD error;
-  struct stat st;
-  if (ResolvePath(windowsPath.c_str(), &host, &error, nullptr, &st)) {
-    StoreAttributes(host, attributes, (AttributesOf(host, st) & FILE_ATTRIBUTE_DIRECTORY) != 0);
+  if (Resolve(windowsPath.c_str(), &e, &error)) {
+    StoreAttributes(e.host, attributes, (AttributesOf(e.host, e.st) & FILE_ATTRIBUTE_DIRECTORY) != 0);
   }
 }
 

@@ -1,11 +1,19 @@
 // Internals of the emulated file system shared by its source files: drives,
 // Windows path rules over host directories, and the attribute table.
+//
+// Every path is resolved component by component from a descriptor of the
+// drive's host directory, and no symbolic link is ever followed: a link is
+// an entry of its own (shown as a reparse point), never a way elsewhere.
+// Operations then act relative to the descriptor of the directory that
+// holds the entry, so nothing reaches outside the drives.
 #pragma once
 
 #include <sys/stat.h>
 
+#include <memory>
 #include <string>
 
+#include "platform/emu/machine.h"
 #include "platform/system.h"
 
 namespace emu {
@@ -13,29 +21,64 @@ namespace emu {
 struct Drive {
   std::string host;  // host directory, no trailing slash
   UINT type = DRIVE_NO_ROOT_DIR;
+  bool readOnly = false;  // forced by the control API (a read-only mount is asked of the host)
 };
 
 // The drive a Windows path starts with ("C:..."), or nullptr.
 const Drive* DriveOf(const char* windowsPath);
 
-// Resolves an existing Windows path to its host path, looking each component
-// up ignoring case (exact spelling first). On failure returns false and sets
-// *error to ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_INVALID_NAME or
-// ERROR_FILENAME_EXCED_RANGE. *isRoot tells whether the path names a drive root;
-// *status, when given, receives the lstat of the resolved host path.
-bool ResolvePath(const char* windowsPath, std::string* host, DWORD* error,
-                 bool* isRoot = nullptr, struct stat* status = nullptr);
+// An open host directory reached without following a link.
+struct HostDir {
+  int fd = -1;       // O_PATH descriptor
+  std::string host;  // its host path, for the attribute table and messages
+  HostDir(int f, std::string h) : fd(f), host(std::move(h)) {}
+  HostDir(const HostDir&) = delete;
+  HostDir& operator=(const HostDir&) = delete;
+  ~HostDir();
+};
+using DirRef = std::shared_ptr<const HostDir>;
 
-// Like ResolvePath for a path whose last component need not exist: the parent
-// must exist; an existing last component is found ignoring case, a missing
-// one is kept as spelled.
-bool ResolveForCreate(const char* windowsPath, std::string* host, DWORD* error);
+// A Windows path resolved on its drive: the directory that holds the entry
+// and the entry's host name there.
+struct HostEntry {
+  DirRef dir;
+  std::string name;  // "." for a drive root
+  std::string host;  // full host path (the key of the attribute table)
+  struct stat st;    // lstat of the entry when `exists`
+  bool exists = false;
+  bool isRoot = false;
+  bool IsLink() const { return exists && S_ISLNK(st.st_mode); }
+};
+
+// Resolves a Windows path, looking each component up ignoring case (exact
+// spelling first) and never through a link. With `mayBeMissing` the last
+// component need not exist (it is then kept as spelled; the parent must be
+// a directory). On failure returns false and sets *error to
+// ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_INVALID_NAME,
+// ERROR_FILENAME_EXCED_RANGE or (the root, when it may be missing)
+// ERROR_ACCESS_DENIED.
+bool Resolve(const char* windowsPath, HostEntry* entry, DWORD* error, bool mayBeMissing = false);
+
+// The directory a Windows path names ("C:\a\" or "C:\a"), or nullptr with
+// *error set; *isRoot tells whether it is a drive root.
+DirRef ResolveDirectory(const char* windowsPath, DWORD* error, bool* isRoot);
+
+// True when the entry lies on a read-only drive or mount: nothing may be
+// written there.
+bool WriteProtected(const HostEntry& entry);
+
+// True (and noted) when `target` is a wininit.ini that must not be written:
+// its drive is read-only, or the file whose deletion entry is being
+// written (the last GetShortPathNameA) lies on a read-only drive.
+bool RefusedWininitWrite(const HostEntry& target);
 
 // True for a host file name that a Windows search can return (no characters
 // that Windows forbids in names); other host entries are invisible.
 bool IsWindowsName(const char* name);
 
-// Windows attributes of a host path from lstat and the attribute table.
+// Windows attributes of a host entry from its lstat and the attribute table.
+// A link shows as a reparse point with the directory bit, as a junction
+// does: what it points to is never looked at.
 DWORD AttributesOf(const std::string& host, const struct stat& st);
 
 // The settable attribute bits stored for a host path (absent: none stored).
@@ -54,8 +97,10 @@ DWORD ErrorFromErrno(int error);
 
 // Called whenever the emulation creates, writes, truncates, deletes or
 // renames a host file: open descriptors drop the content and length they
-// keep (crt_io.cpp), and the remembered search entry is dropped.
+// keep (crt_io.cpp), and the remembered search entry is dropped. A rename
+// or deletion also drops the resolved directories.
 void HostFilesChanged();
+void HostNamesChanged();
 uint64_t HostGeneration();
 
 // The entry a search has just returned, with its lstat: the calls that
@@ -70,5 +115,14 @@ uint64_t EntryEpoch();
 // Counts the call and applies any injected fault; true when it must fail
 // (the last error is then set to the injected error).
 bool FaultFor(const char* op, const char* windowsPath);
+
+// Reports an entry the emulation did not let the scan examine, or an act
+// it did not carry out (see emu::OnFileNote); each path once per kind.
+void Note(FileNote kind, const std::string& windowsPath, const std::string& detail);
+
+// The long path last given to GetShortPathNameA: the file a deletion entry
+// of wininit.ini is being written for.
+const std::string& LastShortPathRequest();
+void SetLastShortPathRequest(const char* windowsPath);
 
 }  // namespace emu

@@ -50,8 +50,23 @@ void CountCall(const char* op);
 // (DRIVE_FIXED, DRIVE_CDROM, ...). The root of a drive lists no "." and "..".
 void MapDrive(char letter, const std::string& hostDir, UINT type = DRIVE_FIXED);
 
-// Host path of a Windows path on an emulated drive (lookup ignoring case).
-// Empty when the drive is not mapped or a component does not exist.
+// Makes a mapped drive refuse every write as a read-only mount does (a
+// drive on a read-only host mount refuses them without this).
+void SetDriveReadOnly(char letter, bool readOnly = true);
+
+// What the file system did not let the scan see or do, each path once per
+// kind: an entry not examined (a name Windows cannot hold, a path over 260
+// bytes, unreadable, not a regular file, a link; detail: the reason), a
+// link deleted (only the link went, not what it points to), a removal at
+// restart not recorded because the drive is read-only.
+enum class FileNote { NotScanned, LinkRemoved, NotScheduled };
+void OnFileNote(std::function<void(FileNote kind, const std::string& windowsPath,
+                                   const std::string& detail)> hook);
+int FileNoteCount(FileNote kind);
+
+// Host path of a Windows path on an emulated drive (lookup ignoring case,
+// never through a link). Empty when the drive is not mapped or a component
+// does not exist.
 std::string HostPath(const std::string& windowsPath);
 
 // Host path for a Windows path whose last component may not exist yet

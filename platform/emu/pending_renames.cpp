@@ -91,7 +91,17 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
   if (FaultFor("MoveFileExA", from)) return FALSE;
   if (IsWin9xFamily()) return Fail(ERROR_CALL_NOT_IMPLEMENTED);
   if (!from || !*from) return Fail(ERROR_INVALID_PARAMETER);
-  if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) return DelayUntilReboot(from, to);
+  if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+    // A file on a read-only drive stays as it is: nothing is recorded for
+    // the next start either.
+    HostEntry e;
+    DWORD error;
+    if (Resolve(from, &e, &error) && WriteProtected(e)) {
+      Note(FileNote::NotScheduled, from, "drive is read-only");
+      return Fail(ERROR_WRITE_PROTECT);
+    }
+    return DelayUntilReboot(from, to);
+  }
   if (!to) return DeleteFileA(from);
   if ((flags & MOVEFILE_REPLACE_EXISTING) && GetFileAttributesA(to) != INVALID_FILE_ATTRIBUTES &&
       !DeleteFileA(to)) {

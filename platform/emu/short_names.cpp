@@ -3,6 +3,8 @@
 // "~" and a number, and the first three of its extension; the number counts
 // the directory's long names with the same stem and extension in name order.
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -63,13 +65,14 @@ bool IsShortName(const std::string& name) {
   return true;
 }
 
-std::string ShortNameFor(const std::string& hostDir, const std::string& name) {
+std::string ShortNameFor(const HostDir& dir, const std::string& name) {
   if (IsShortName(name)) return "";
   std::string stem, ext;
   Parts(name, &stem, &ext);
   std::vector<std::string> rivals;
   std::set<std::string> taken;
-  if (DIR* d = opendir(hostDir.c_str())) {
+  int fd = openat(dir.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (DIR* d = fd >= 0 ? fdopendir(fd) : nullptr) {
     while (dirent* e = readdir(d)) {
       std::string other = e->d_name;
       if (other == "." || other == ".." || !IsWindowsName(other.c_str())) continue;
@@ -84,6 +87,8 @@ std::string ShortNameFor(const std::string& hostDir, const std::string& name) {
       if (s.substr(0, 6) == stem.substr(0, 6) && x == ext) rivals.push_back(other);
     }
     closedir(d);
+  } else if (fd >= 0) {
+    close(fd);
   }
   std::sort(rivals.begin(), rivals.end(), [](const std::string& a, const std::string& b) {
     int c = strcasecmp(a.c_str(), b.c_str());
@@ -104,6 +109,7 @@ std::string ShortNameFor(const std::string& hostDir, const std::string& name) {
 
 DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
   if (emu::FaultFor("GetShortPathNameA", longPath)) return 0;
+  emu::SetLastShortPathRequest(longPath);
   if (!longPath || std::strlen(longPath) < 3 || longPath[1] != ':' || longPath[2] != '\\') {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -111,7 +117,9 @@ DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
   std::string path = longPath;
   std::string prefix = path.substr(0, 3);
   std::string result = prefix;
-  if (emu::HostPath(prefix).empty()) {
+  emu::HostEntry entry;
+  DWORD error;
+  if (!emu::Resolve(prefix.c_str(), &entry, &error)) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return 0;
   }
@@ -121,17 +129,15 @@ DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
     std::string part = path.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
     pos = end == std::string::npos ? path.size() : end + 1;
     if (part.empty()) continue;
-    std::string parentHost = emu::HostPath(prefix);
     std::string next = prefix + (prefix.back() == '\\' ? "" : "\\") + part;
-    std::string host = emu::HostPath(next);
-    if (host.empty()) {
+    // Each component on its own, never through a link.
+    if (!emu::Resolve(next.c_str(), &entry, &error) || (end != std::string::npos && !S_ISDIR(entry.st.st_mode))) {
       SetLastError(end == std::string::npos ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
       return 0;
     }
-    std::string actual = host.substr(host.rfind('/') + 1);
-    std::string shortName = emu::ShortNameFor(parentHost, actual);
+    std::string shortName = emu::ShortNameFor(*entry.dir, entry.name);
     if (result.back() != '\\') result += '\\';
-    result += shortName.empty() ? actual : shortName;
+    result += shortName.empty() ? entry.name : shortName;
     prefix = next;
   }
   if (path.back() == '\\' && result.back() != '\\') result += '\\';

@@ -1,11 +1,13 @@
 // sorvane-offline: the scan run on the emulated machine, over directories
 // that stand for drives (a mounted Windows volume, or any tree). Prints every
-// results line as the results list shows it, then the final status.
+// results line as the results list shows it, then the final status. What
+// the scan could not examine, and what was not done, is named on stderr.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "engine/scan_run.h"
 #include "engine/shared_state.h"
@@ -34,9 +36,42 @@ LRESULT MainWindowProcedure(HWND, UINT message, WPARAM, LPARAM) {
   return 0;
 }
 
+// A path as one line of text: control characters (a newline in a name)
+// become \xNN.
+std::string Printable(const std::string& path) {
+  std::string out;
+  for (unsigned char c : path) {
+    if (c < 32 || c == 127) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+void PrintFileNote(emu::FileNote kind, const std::string& path, const std::string& detail) {
+  if (showProgress) std::fprintf(stderr, "\r\033[K");
+  switch (kind) {
+    case emu::FileNote::NotScanned:
+      std::fprintf(stderr, "not scanned: %s: %s\n", Printable(path).c_str(), detail.c_str());
+      break;
+    case emu::FileNote::LinkRemoved:
+      std::fprintf(stderr, "link removed: %s: %s\n", Printable(path).c_str(), detail.c_str());
+      break;
+    case emu::FileNote::NotScheduled:
+      std::fprintf(stderr, "not scheduled: %s: %s\n", detail.c_str(), Printable(path).c_str());
+      break;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Each line as soon as it is complete, also into a pipe or a file.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   OfflineOptions options;
   std::string error;
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
@@ -48,6 +83,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   emu::ResetMachine();
+  emu::OnFileNote(PrintFileNote);
   for (const auto& d : options.drives) emu::MapDrive(d.letter, d.dir, d.type);
   if (!SetUpSystem(options, &error)) {
     std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
@@ -79,6 +115,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
     return 2;
   }
+  const int notScanned = emu::FileNoteCount(emu::FileNote::NotScanned);
+  std::fprintf(stderr, "not scanned: %d %s\n", notScanned, notScanned == 1 ? "entry" : "entries");
   if (code != 0) return code;
-  return detections > 0 ? 1 : 0;
+  if (detections > 0) return 1;
+  return notScanned > 0 ? 2 : 0;
 }

@@ -4,15 +4,28 @@
 #include <strings.h>
 
 #include <cstdio>
-#include <fstream>
+#include <sstream>
 
 #include "platform/emu/machine.h"
 
 namespace {
 
+// The whole of a file on the emulated drives, read through the emulated
+// calls (which never follow a link); empty when it cannot be read.
+std::string ReadEmulatedFile(const std::string& windowsPath) {
+  std::string content;
+  int fd = _open(windowsPath.c_str(), _O_RDONLY | _O_BINARY);
+  if (fd < 0) return content;
+  char buffer[4096];
+  int n;
+  while ((n = _read(fd, buffer, sizeof buffer)) > 0) content.append(buffer, static_cast<size_t>(n));
+  _close(fd);
+  return content;
+}
+
 // The entries of the "[rename]" section of wininit.ini (9x family).
 void PrintWininitEntries() {
-  std::ifstream in(emu::HostPath(emu::WindowsDirectory() + "\\wininit.ini"), std::ios::binary);
+  std::istringstream in(ReadEmulatedFile(emu::WindowsDirectory() + "\\wininit.ini"));
   std::string line;
   bool inSection = false;
   while (std::getline(in, line)) {
