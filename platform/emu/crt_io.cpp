@@ -237,7 +237,7 @@ int _open(const char* path, int flags, ...) {
   const bool exists = e.exists;
   int access = flags & 3;
   const bool writes = access != _O_RDONLY || (flags & (_O_TRUNC | _O_CREAT));
-  if (writes && RefusedWininitWrite(e)) return FailWith(EROFS);
+  if (writes && RefusedWininitWrite(e)) return FailWith(EACCES);
   if (e.isRoot || (exists && !S_ISREG(st.st_mode))) return FailWith(EACCES);
   if (exists && writes) {
     DWORD a;
@@ -245,7 +245,7 @@ int _open(const char* path, int flags, ...) {
     if (IsImageRunning(path)) return FailWith(EACCES);  // a running image is not writable
     if (st.st_nlink > 1) return FailWith(EACCES);       // the other names would change too
   }
-  if (writes && WriteProtected(e)) return FailWith(EROFS);
+  if (writes && WriteProtected(e)) return FailWith(EACCES);
   int hostFlags = access == _O_WRONLY ? O_WRONLY : access == _O_RDWR ? O_RDWR : O_RDONLY;
   if (flags & _O_APPEND) hostFlags |= O_APPEND;
   if (flags & _O_CREAT) hostFlags |= O_CREAT;
