@@ -22,7 +22,14 @@ const char* const OfflineUsage =
     "--save-changes FILE.reg writes what the scan removed from the registry as\n"
     "\"[-key]\" and \"value\"=- lines, in the same format, to apply on the live system.\n"
     "--process adds a running process with the image PATH (a Windows path) for\n"
-    "the memory scan: one that cannot be terminated, or that runs as service NAME.\n";
+    "the memory scan: one that cannot be terminated, or that runs as service NAME.\n"
+    "Only the given directories are touched: no link is followed (links are\n"
+    "shown as reparse points), only regular files are read, a file with other\n"
+    "hard links is not written, and a read-only mount is not written at all.\n"
+    "Each entry that could not be examined is named on stderr with the reason\n"
+    "(\"not scanned: PATH: REASON\"), then their count.\n"
+    "Exit code: 0 complete and nothing found, 1 something found, 2 bad\n"
+    "arguments, a missing directory, or an incomplete scan that found nothing.\n";
 
 namespace {
 
