@@ -78,7 +78,9 @@ int MemoryScanNT() {
       char service[MAX_PATH];
       if ((version == NtVersion4 || version == NtVersion5) &&
           ServiceNameForImage(node->ImagePath, service, sizeof service)) {
-        if (StopService(service)) {
+        // Only a service that runs this very image is stopped: another
+        // program's service may merely share its file name.
+        if (ServiceRunsImage(service, node->ImagePath) && StopService(service)) {
           ServiceRegistryKeys(service, node->ImagePath);
           ActOnImage(node->ImagePath);
           continue;

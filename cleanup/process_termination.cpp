@@ -1,11 +1,13 @@
 // Ends the processes that run an image file, before the file is deleted:
 // a Toolhelp snapshot on the 9x family, the performance data on the NT
-// family. The pauses give the system time to release the image.
+// family, where every process found by name is confirmed by its image
+// path. The pauses give the system time to release the image.
 #include "cleanup/process_termination.h"
 
 #include <cstdlib>
 
 #include "cleanup/entry_point.h"
+#include "cleanup/image_identity.h"
 #include "cleanup/perf_task_table.h"
 #include "cleanup/platform_kind.h"
 #include "cleanup/termination_routes.h"
@@ -35,6 +37,19 @@ bool EndProcess(DWORD id, DWORD access) {
   bool ended = TerminateProcess(process, 0) != 0;
   CloseHandle(process);
   return ended;
+}
+
+// NT family: a process matched by name is ended only when its image is the
+// file itself; the confirming handle stays open meanwhile, so the id
+// cannot pass to another process in between. True when termination was
+// tried (*result becomes 1 when it succeeded); false when the process was
+// left running as another program's, or one whose path cannot be read.
+bool EndProcessRunning(DWORD id, const char* path, int* result) {
+  HANDLE confirmed = OpenProcessRunningImage(id, path);
+  if (!confirmed) return false;
+  if (EndProcess(id, PROCESS_TERMINATE)) *result = 1;
+  CloseHandle(confirmed);
+  return true;
 }
 
 }  // namespace
@@ -133,8 +148,7 @@ int TerminateByPerfData(const char* path) {
   int result = 0;
   for (int i = 0; i < rows; ++i) {
     if (!InstanceNameMatches(PerfTaskTable[i].Name, name)) continue;
-    if (EndProcess(PerfTaskTable[i].ProcessId, PROCESS_TERMINATE)) result = 1;
-    Sleep(500);
+    if (EndProcessRunning(PerfTaskTable[i].ProcessId, path, &result)) Sleep(500);
   }
   return result;
 }
@@ -158,8 +172,7 @@ int TerminateByImageName(const char* path) {
   for (BOOL more = first(list, &entry); more; more = next(list, &entry)) {
     EntryBaseName(&entry, candidate);
     if (entry.th32ProcessID == 0 || _stricmp(candidate, target) != 0) continue;
-    if (EndProcess(entry.th32ProcessID, PROCESS_TERMINATE)) result = 1;
-    Sleep(500);
+    if (EndProcessRunning(entry.th32ProcessID, path, &result)) Sleep(500);
   }
   CloseHandle(list);
   return result;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "cleanup/entry_point.h"
+#include "cleanup/system_library.h"
 
 namespace {
 
@@ -30,17 +31,6 @@ RunningImage* NodeFor(DWORD id, const char* path) {
 RunningImage* EntryNode(PROCESSENTRY32* entry) {
   entry->szExeFile[MAX_PATH - 1] = 0;
   return NodeFor(entry->th32ProcessID, entry->szExeFile);
-}
-
-// Loads a system library by its full path in the system directory.
-HMODULE LoadSystemLibrary(const char* fileName) {
-  char path[MAX_PATH];
-  UINT n = GetSystemDirectoryA(path, sizeof path);
-  if (n == 0 || n >= sizeof path) return nullptr;
-  size_t room = sizeof path - n;
-  int written = snprintf(path + n, room, "\\%s", fileName);
-  if (written <= 0 || static_cast<size_t>(written) >= room) return nullptr;
-  return LoadLibraryA(path);
 }
 
 // Enables "SeDebugPrivilege" in the own token so that processes of other

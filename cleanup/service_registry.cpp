@@ -1,6 +1,7 @@
 // Removes the registration of a service whose image was found infected, in
 // both control sets, and only where the registration names that image: a
-// service that merely shares the image's file name is left alone.
+// service that merely shares the image's file name is left alone. The same
+// test decides whether the service may be stopped at all.
 #include "cleanup/service_stop.h"
 
 #include "platform/system.h"
@@ -95,6 +96,13 @@ bool ImagePathNames(const char* value, const char* imagePath) {
   // Unquoted: the image, maybe followed by arguments.
   size_t length = strlen(imagePath);
   return _strnicmp(rest, imagePath, length) == 0 && (rest[length] == 0 || rest[length] == ' ');
+}
+
+int ServiceRunsImage(const char* serviceName, const char* imagePath) {
+  if (!*serviceName || strchr(serviceName, '\\')) return 0;
+  char key[KeyPathSize];
+  if (!KeyPath(key, "SYSTEM\\CurrentControlSet\\Services\\%s", serviceName)) return 0;
+  return KeyNamesImage(key, imagePath) ? 1 : 0;
 }
 
 int ServiceRegistryKeys(const char* serviceName, const char* imagePath) {

@@ -18,6 +18,11 @@ bool ServiceNameForImage(const char* imagePath, char* name, unsigned size);
 // 1 when a service key was deleted, else 0.
 int ServiceRegistryKeys(const char* serviceName, const char* imagePath);
 
+// 1 when the service's "ImagePath" under
+// HKLM\SYSTEM\CurrentControlSet\Services\NAME names `imagePath`, as
+// ImagePathNames reads it; the memory scan stops no other service.
+int ServiceRunsImage(const char* serviceName, const char* imagePath);
+
 // True when the "ImagePath" text `value` starts the program `imagePath`:
 // after expanding variables, the quoted or leading path equals it ignoring
 // case ("\??\" and "\SystemRoot\" forms included).

@@ -43,6 +43,16 @@ struct Termination {
 };
 const std::vector<Termination>& Terminations();
 
+// What the code did to the machine's processes and services, in order:
+// each process it ended (TerminateProcess) and each service that reached
+// the stopped state after its stop request (its process ends with it).
+struct MachineChange {
+  enum Kind { ProcessEnded, ServiceStopped } kind;
+  DWORD processId;   // the ended process, or the service's (0: none)
+  std::string text;  // the process's image path, or the service's name
+};
+const std::vector<MachineChange>& MachineChanges();
+
 struct ProcessOpen {
   DWORD id;
   DWORD access;

@@ -18,6 +18,9 @@ struct EmuProcess {
 // Running processes in the order they were added.
 const std::vector<EmuProcess>& RunningProcesses();
 
+// Records a service that stopped after a stop request.
+void RecordServiceStopped(const std::string& name, DWORD processId);
+
 // The part of a path after its last backslash.
 std::string BaseName(const std::string& path);
 

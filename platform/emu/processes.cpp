@@ -18,6 +18,7 @@ const DWORD OwnProcessId = 0x7F0;
 
 std::vector<EmuProcess> processes;
 std::vector<Termination> terminations;
+std::vector<MachineChange> changes;
 std::vector<ProcessOpen> opens;
 std::map<uintptr_t, KernelObject> kernelHandles;
 uintptr_t nextHandle = 0x70000000;
@@ -26,6 +27,7 @@ DWORD nextId = 4;
 void ResetProcesses() {
   processes.clear();
   terminations.clear();
+  changes.clear();
   opens.clear();
   kernelHandles.clear();
   nextHandle = 0x70000000;
@@ -96,6 +98,11 @@ std::vector<DWORD> ProcessesRunning(const std::string& imagePath) {
 bool IsImageRunning(const std::string& imagePath) { return !ProcessesRunning(imagePath).empty(); }
 
 const std::vector<Termination>& Terminations() { return terminations; }
+const std::vector<MachineChange>& MachineChanges() { return changes; }
+
+void RecordServiceStopped(const std::string& name, DWORD processId) {
+  changes.push_back(MachineChange{MachineChange::ServiceStopped, processId, name});
+}
 const std::vector<ProcessOpen>& ProcessOpens() { return opens; }
 int OpenKernelHandles() { return static_cast<int>(kernelHandles.size()); }
 
@@ -139,6 +146,7 @@ BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode) {
   if (!(object->access & PROCESS_TERMINATE)) return Fail(ERROR_ACCESS_DENIED);
   if (!p || !p->options.canTerminate) return Fail(ERROR_ACCESS_DENIED);
   terminations.push_back(Termination{p->id, p->image, exitCode, GetTickCount()});
+  changes.push_back(MachineChange{MachineChange::ProcessEnded, p->id, p->image});
   processes.erase(processes.begin() + (p - processes.data()));
   return TRUE;
 }

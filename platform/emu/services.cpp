@@ -60,6 +60,7 @@ void Refresh(Service* s) {
 
 void Stopped(Service* s) {
   s->state = SERVICE_STOPPED;
+  RecordServiceStopped(s->name, s->options.processId);
   if (s->options.processId != 0) RemoveProcess(s->options.processId);
 }
 

@@ -31,6 +31,7 @@ fresh
 mkdir "$work/C/x/app.d"
 "$forge" backdoor 1 "$work/C/x/app.exe" >/dev/null
 run --platform nt5 --process '8=C:\x\app.exe'
+grep -qx 'process ended: 8 C:\\x\\app.exe' "$err" || fail "no 'process ended' line"
 { printf 'System Memory    W32/Murkel.Backdoor removed\nC:\\x\\app.exe     W32/Murkel.Trojan removed\n'
   stats 0 1 1; } | expect_lines "folder beside the image"
 [ ! -e "$work/C/x/app.exe" ] || fail "app.exe left behind"
@@ -53,4 +54,29 @@ run --platform nt5 --process '8=C:\x\mail.exe'
 { printf 'C:\\x\\mail.exe     W32/Bagle.Aa.Worm Virus removed\n'; stats 0 1 1; } |
   expect_lines "script row"
 [ ! -e "$work/C/x/mail.exe" ] || fail "mail.exe left behind"
+
+# An infected copy of a system program's name that cannot be ended: the
+# system's own process of that name keeps running.
+rm -rf "$work/C"
+mkdir -p "$work/C/TEMP" "$work/C/WINDOWS/system32"
+"$forge" backdoor 1 "$work/C/TEMP/svchost.exe" >/dev/null
+printf 'clean\r\n' >"$work/C/WINDOWS/system32/svchost.exe"
+run --platform nt6 --answer no --process '8=C:\TEMP\svchost.exe:unkillable' \
+  --process '12=C:\WINDOWS\system32\svchost.exe'
+{ printf 'C:\\TEMP\\svchost.exe     W32/Murkel.A.Backdoor Unable to remove\n'; stats 2 2 0
+  printf 'Removal at restart: C:\\TEMP\\svchost.exe\n'; } | expect_lines "svchost"
+if grep -q '^process ended' "$err"; then fail "a process of the same name was ended"; fi
+
+# A service that merely shares the infected image's name is not stopped;
+# the infected program's own service is.
+rm -rf "$work/C"
+mkdir -p "$work/C/Temp" "$work/C/WINDOWS/system32"
+"$forge" backdoor 1 "$work/C/Temp/Schedule.exe" >/dev/null
+printf 'clean\r\n' >"$work/C/WINDOWS/system32/mstask.exe"
+run --platform nt5 --answer cancel --process '8=C:\Temp\Schedule.exe:unkillable' \
+  --process '12=C:\WINDOWS\system32\mstask.exe:service=Schedule'
+if grep -q '^service stopped' "$err"; then fail "another program's service was stopped"; fi
+grep -q 'found in memory!' "$err" || fail "no restart question for the process left running"
+run --platform nt4 --process '8=C:\Temp\Schedule.exe:unkillable:service=Schedule'
+grep -qx 'service stopped: Schedule' "$err" || fail "the infected program's service was not stopped"
 echo "running_images: ok"

@@ -43,15 +43,17 @@ class CleanupFlowTest : public MachineTest {
   }
 };
 
-// The process runs a clean image of the same name, so that the memory scan
-// leaves it to the drive walk; the NT route ends processes by name.
-TEST_F(CleanupFlowTest, ARunningProcessOfTheNameIsEndedAndTheCopyThenDeleted) {
+// The memory scan cannot read the image path of the process that runs the
+// copy (its first psapi query fails), so the drive walk meets the running
+// copy; another program of the same name keeps running.
+TEST_F(CleanupFlowTest, ARunningProcessOfTheFileIsEndedAndTheCopyThenDeleted) {
   WriteFile("C:\\OTHER\\evil.exe", "clean");
-  DWORD id = emu::AddProcess("C:\\OTHER\\evil.exe");
-  // The image is held while the process runs: the first deletion fails.
-  emu::FailOperation("DeleteFileA", kSample, ERROR_ACCESS_DENIED, 1);
+  DWORD other = emu::AddProcess("C:\\OTHER\\evil.exe");
+  DWORD id = emu::AddProcess(kSample);
+  emu::FailOperation("GetModuleFileNameExA", kSample, ERROR_ACCESS_DENIED, 1);
   ScanRun();
   EXPECT_FALSE(emu::ProcessRunning(id));
+  EXPECT_TRUE(emu::ProcessRunning(other));
   EXPECT_FALSE(Exists(kSample));
   EXPECT_TRUE(HasLineEndingWith(" removed"));
   EXPECT_FALSE(Asked());

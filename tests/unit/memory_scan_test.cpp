@@ -217,6 +217,41 @@ TEST_F(MemoryScanTest, NtStopsAnUnkillableServiceOnVersions4And5Only) {
   }
 }
 
+// An unkillable infected image whose file name is a service's name: the
+// service is stopped only when its registration runs that image.
+TEST_F(MemoryScanTest, OnlyAServiceThatRunsTheImageIsStopped) {
+  const struct {
+    const char* imagePath;  // the service's "ImagePath"
+    bool stopped;
+  } cases[] = {
+      {"", true},  // the image itself, as AddService writes it
+      {"\"C:\\WINDOWS\\EVIL.EXE\" -service", true},
+      {"%SystemRoot%\\evil.exe", true},
+      {"C:\\WINDOWS\\system32\\mstask.exe", false},  // another program
+      {"C:\\WINDOWS\\evil.exe.bak", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.imagePath);
+    Fresh(emu::Platform::WinXP);
+    emu::ProcessOptions unkillable;
+    unkillable.canTerminate = false;
+    DWORD evil = emu::AddProcess(kEvil, unkillable);
+    DWORD host = c.stopped ? evil : emu::AddProcess("C:\\WINDOWS\\system32\\mstask.exe");
+    emu::ServiceOptions service;
+    service.processId = host;
+    service.imagePath = c.imagePath;
+    emu::AddService("Evil", service);
+    EXPECT_EQ(RunMemoryScan(), !c.stopped) << "the restart question ends the program";
+    EXPECT_EQ(emu::ServiceControls().size(), c.stopped ? 1u : 0u);
+    EXPECT_EQ(emu::ProcessRunning(evil), !c.stopped);
+    if (!c.stopped) {
+      EXPECT_TRUE(emu::ProcessRunning(host));
+      EXPECT_EQ(emu::ServiceState("Evil"), DWORD(SERVICE_RUNNING));
+      EXPECT_EQ(ServiceStopFailed, 1);
+    }
+  }
+}
+
 TEST_F(MemoryScanTest, AProcessNeitherEndedNorStoppedLeadsToTheRestartQuestion) {
   const struct {
     int answer;

@@ -148,18 +148,59 @@ TEST_F(Win9xRouteTest, AFailedTerminationStillPausesAfterTheAttempt) {
 
 class NtRouteTest : public TerminationTest {};
 
-TEST_F(NtRouteTest, EndsEveryInstanceOfTheNameAndNoOtherProcess) {
+TEST_F(NtRouteTest, EndsEveryInstanceOfTheFileAndNoOtherProcess) {
   DWORD a = emu::AddProcess("C:\\WINDOWS\\SYSTEM\\bad.exe");
-  DWORD b = emu::AddProcess("C:\\TEMP\\BAD.EXE");
+  DWORD b = emu::AddProcess("C:\\WINDOWS\\SYSTEM\\BAD.EXE");
   DWORD c = emu::AddProcess("C:\\x\\Bad.exe");
   DWORD badger = emu::AddProcess("C:\\x\\badger.exe");
   DWORD other = emu::AddProcess("C:\\x\\bad#x.exe");
   EXPECT_EQ(TerminateProcessByPath("C:\\WINDOWS\\SYSTEM\\BAD.EXE"), 1);
-  EXPECT_EQ(Ended(), (std::vector<DWORD>{a, b, c}));
-  EXPECT_TRUE(emu::ProcessRunning(badger));
-  EXPECT_TRUE(emu::ProcessRunning(other));
-  EXPECT_EQ(emu::Sleeps(), (Sleeps{500, 500, 500}));
-  for (const auto& open : emu::ProcessOpens()) EXPECT_EQ(open.access, DWORD(PROCESS_TERMINATE));
+  EXPECT_EQ(Ended(), (std::vector<DWORD>{a, b}));
+  for (DWORD id : {c, badger, other}) EXPECT_TRUE(emu::ProcessRunning(id));
+  EXPECT_EQ(emu::Sleeps(), (Sleeps{500, 500})) << "no pause for a process left running";
+  // Each row of the name: a query open to read its path, then, for the
+  // file's own processes, a terminate open.
+  std::vector<DWORD> access;
+  for (const auto& open : emu::ProcessOpens()) access.push_back(open.access);
+  const DWORD query = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+  EXPECT_EQ(access, (std::vector<DWORD>{query, PROCESS_TERMINATE, query, PROCESS_TERMINATE, query}));
+}
+
+// Two processes named svchost.exe, one of them the system's: only the one
+// whose image is the file being removed ends, on both ways of finding them.
+TEST_F(NtRouteTest, AProcessFoundByNameEndsOnlyWhenItsImageIsTheFile) {
+  const char kFile[] = "C:\\TEMP\\SVCHOST.EXE";
+  const struct {
+    const char* name;
+    const char* image;      // the second process's image path as psapi gives it
+    bool unreadable;        // its path cannot be read
+    bool ends;
+  } cases[] = {
+      {"other folder", "C:\\WINDOWS\\system32\\svchost.exe", false, false},
+      {"same file, other case", "c:\\temp\\svchost.exe", false, true},
+      {"path unreadable", "C:\\TEMP\\svchost.exe", true, false},
+      {"native prefix", "\\??\\C:\\TEMP\\svchost.exe", false, true},
+      {"short form", "C:\\PROGRA~1\\svchost.exe", false, true},
+      {"another short form", "C:\\PROGRA~2\\svchost.exe", false, false},
+  };
+  for (bool perfData : {true, false}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (perfData ? ", performance data" : ", snapshot"));
+      emu::ResetMachine();
+      emu::MapDrive('C', Root());
+      WriteFile("C:\\Program Files\\svchost.exe");
+      WriteFile("C:\\Program Files (x86)\\svchost.exe");
+      emu::SetPerfConfig(emu::PerfConfig{230, 784, perfData, true, true});
+      DWORD system = emu::AddProcess("C:\\WINDOWS\\system32\\svchost.exe");
+      DWORD second = emu::AddProcess(c.image);
+      if (c.unreadable) emu::FailOperation("GetModuleFileNameExA", c.image, ERROR_ACCESS_DENIED);
+      const bool shortForm = std::string(c.image).find('~') != std::string::npos;
+      const char* file = shortForm ? "C:\\Program Files\\svchost.exe" : kFile;
+      EXPECT_EQ(TerminateProcessByPath(file), c.ends ? 1 : 0);
+      EXPECT_TRUE(emu::ProcessRunning(system));
+      EXPECT_EQ(emu::ProcessRunning(second), !c.ends);
+    }
+  }
 }
 
 TEST_F(NtRouteTest, AnInfectedShortNameDoesNotEndTheSystemProcessesItPrefixes) {
@@ -179,8 +220,8 @@ TEST_F(NtRouteTest, TheTargetIsTheBaseNameWithoutItsExtension) {
       {"C:\\TOOLS\\SCANNER", "C:\\TOOLS\\SCANNER", true},  // no extension: the name stays whole
       {"C:\\TOOLS\\SCANNER", "C:\\TOOLS\\scan.exe", false},
       {"C:\\MY.DIR\\TOOL", "C:\\MY.DIR\\TOOL", true},      // a dot of a directory is no extension
-      {"C:\\A\\setup.x.exe", "C:\\B\\SETUP.X.EXE", true},
-      {"C:\\A\\setup.x.exe", "C:\\B\\setup.exe", false},
+      {"C:\\A\\setup.x.exe", "C:\\A\\SETUP.X.EXE", true},
+      {"C:\\A\\setup.x.exe", "C:\\A\\setup.exe", false},
   };
   for (const auto& c : cases) {
     emu::ResetMachine();
@@ -240,7 +281,7 @@ TEST_F(NtRouteTest, TheIdleStandInIsOpenedAndRefusedHarmlessly) {
   ASSERT_EQ(emu::ProcessOpens().size(), 1u);
   EXPECT_EQ(emu::ProcessOpens()[0].id, IdleProcessStandIn);
   EXPECT_FALSE(emu::ProcessOpens()[0].granted);
-  EXPECT_EQ(emu::Sleeps(), Sleeps{500});
+  EXPECT_TRUE(emu::Sleeps().empty()) << "its path cannot be read: left alone, no pause";
 }
 
 TEST_F(NtRouteTest, OnlyTheFirst254InstancesAreConsidered) {
@@ -339,18 +380,21 @@ TEST_F(NtRouteTest, DamagedPerformanceDataYieldsNoRows) {
   }
 }
 
-TEST_F(NtRouteTest, WithoutRowsTheSnapshotEndsEveryProcessOfTheImageName) {
+TEST_F(NtRouteTest, WithoutRowsTheSnapshotEndsEveryProcessOfTheImage) {
   emu::SetPerfConfig(emu::PerfConfig{230, 784, false, true, true});  // as under Wine 8
   DWORD a = emu::AddProcess("C:\\WINDOWS\\bad.exe");
   DWORD b = emu::AddProcess("C:\\TEMP\\BAD.EXE");
   DWORD badger = emu::AddProcess("C:\\TEMP\\badger.exe");
   DWORD noExtension = emu::AddProcess("C:\\TEMP\\BAD");
-  EXPECT_EQ(TerminateProcessByPath("C:\\WINDOWS\\SYSTEM\\Bad.Exe"), 1);
-  EXPECT_EQ(Ended(), (std::vector<DWORD>{a, b}));
-  EXPECT_TRUE(emu::ProcessRunning(badger));
-  EXPECT_TRUE(emu::ProcessRunning(noExtension));
+  DWORD again = emu::AddProcess("C:\\WINDOWS\\BAD.exe");
+  EXPECT_EQ(TerminateProcessByPath("C:\\WINDOWS\\Bad.Exe"), 1);
+  EXPECT_EQ(Ended(), (std::vector<DWORD>{a, again}));
+  for (DWORD id : {b, badger, noExtension}) EXPECT_TRUE(emu::ProcessRunning(id));
   EXPECT_EQ(emu::Sleeps(), (Sleeps{500, 500}));
-  EXPECT_EQ(emu::LoadedLibraries(), std::vector<std::string>{"Kernel32.dll"});
+  EXPECT_EQ(emu::LoadedLibraries().front(), "Kernel32.dll");
+  for (size_t i = 1; i < emu::LoadedLibraries().size(); ++i) {
+    EXPECT_EQ(emu::LoadedLibraries()[i], "C:\\WINDOWS\\system32\\psapi.dll");
+  }
 }
 
 TEST_F(NtRouteTest, TheFallbackNeedsToolhelpWhichNt4Lacks) {
@@ -367,10 +411,10 @@ TEST_F(NtRouteTest, RowsThatMatchNothingDoNotFallBack) {
   EXPECT_EQ(emu::CallCount("CreateToolhelp32Snapshot"), 0);
 }
 
-TEST_F(NtRouteTest, AFailedOpenOrTerminationStillPausesAndOthersGoOn) {
-  DWORD locked = emu::AddProcess("C:\\A\\BAD.EXE", emu::ProcessOptions{false, true});
-  DWORD next = emu::AddProcess("C:\\B\\BAD.EXE");
-  EXPECT_EQ(TerminateProcessByPath("C:\\BAD.EXE"), 1);
+TEST_F(NtRouteTest, AFailedTerminationStillPausesAndOthersGoOn) {
+  DWORD locked = emu::AddProcess("C:\\A\\BAD.EXE", emu::ProcessOptions{true, false});
+  DWORD next = emu::AddProcess("C:\\A\\BAD.EXE");
+  EXPECT_EQ(TerminateProcessByPath("C:\\A\\BAD.EXE"), 1);
   EXPECT_TRUE(emu::ProcessRunning(locked));
   EXPECT_FALSE(emu::ProcessRunning(next));
   EXPECT_EQ(emu::Sleeps(), (Sleeps{500, 500}));

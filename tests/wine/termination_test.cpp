@@ -1,11 +1,13 @@
 // Process termination on the real platform: sleeper processes started by
-// the test are ended through the NT route's real performance data (from a
-// test-only provider registered in the prefix), through its Toolhelp
-// fallback without that provider, and through the 9x route in a copy of
-// this exe that Wine runs as Windows 98.
+// the test are ended, on the NT family only where they run the file named,
+// through the NT route's real performance data (from a test-only provider
+// registered in the prefix), through its Toolhelp fallback without that
+// provider, and through the 9x route in a copy of this exe that Wine runs
+// as Windows 98.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <string>
 
@@ -74,11 +76,14 @@ int RowOf(int rows, DWORD id) {
   return -1;
 }
 
-TEST(Termination, TheNtRouteEndsEveryInstanceFromRealPerformanceData) {
+// Two processes named bad.exe in different folders: only the one whose
+// file is being removed ends, its image path confirmed through psapi.
+TEST(Termination, TheNtRouteEndsOnlyTheFilesProcessFromRealPerformanceData) {
   ASSERT_EQ(GetPlatformKind(), PlatformNT);
   ProviderRegistration provider;
   ASSERT_TRUE(provider.Ok());
-  StartedProcess first(Quoted(SleeperAt("a\\bad.exe")));
+  const std::string file = SleeperAt("a\\bad.exe");
+  StartedProcess first(Quoted(file));
   StartedProcess second(Quoted(SleeperAt("b\\BAD.EXE")));
   StartedProcess badger(Quoted(SleeperAt("a\\badger.exe")));
   ASSERT_TRUE(first.Started() && second.Started() && badger.Started());
@@ -95,25 +100,29 @@ TEST(Termination, TheNtRouteEndsEveryInstanceFromRealPerformanceData) {
   EXPECT_TRUE((na == "bad" && nb == "BAD#1") || (na == "bad#1" && nb == "BAD")) << na << ", " << nb;
   EXPECT_STREQ(PerfTaskTable[c].Name, "badger");
 
-  EXPECT_EQ(TerminateProcessByPath("C:\\WINDOWS\\SYSTEM32\\BAD.EXE"), 1);
+  EXPECT_EQ(TerminateProcessByPath("C:\\WINDOWS\\SYSTEM32\\BAD.EXE"), 0) << "no process runs that file";
+  EXPECT_EQ(TerminateProcessByPath(file.c_str()), 1);
   DWORD code = 1;
   EXPECT_TRUE(first.Ended(5000, &code));
   EXPECT_EQ(code, 0u);
-  EXPECT_TRUE(second.Ended(5000, &code));
-  EXPECT_EQ(code, 0u);
+  EXPECT_FALSE(second.Ended(500)) << "a process of the same name in another folder was ended";
   EXPECT_FALSE(badger.Ended(0));
 }
 
 TEST(Termination, WithoutProcessDataTheNtRouteFallsBackToTheSnapshot) {
   ASSERT_EQ(ReadPerfTaskTable(), 0) << "this prefix has a Process object of its own";
-  StartedProcess first(Quoted(SleeperAt("c\\evil.exe")));
+  const std::string file = SleeperAt("c\\evil.exe");
+  StartedProcess first(Quoted(file));
   StartedProcess second(Quoted(SleeperAt("d\\Evil.Exe")));
   StartedProcess other(Quoted(SleeperAt("c\\evil2.exe")));
   ASSERT_TRUE(first.Started() && second.Started() && other.Started());
   Sleep(200);
-  EXPECT_EQ(TerminateProcessByPath("C:\\ANYWHERE\\EVIL.EXE"), 1);
+  EXPECT_EQ(TerminateProcessByPath("C:\\ANYWHERE\\EVIL.EXE"), 0) << "no process runs that file";
+  std::string upper = file;
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  EXPECT_EQ(TerminateProcessByPath(upper.c_str()), 1);
   EXPECT_TRUE(first.Ended(5000));
-  EXPECT_TRUE(second.Ended(5000));
+  EXPECT_FALSE(second.Ended(500)) << "a process of the same name in another folder was ended";
   EXPECT_FALSE(other.Ended(0));
   EXPECT_EQ(TerminateProcessByPath("C:\\ANYWHERE\\NOTHING.EXE"), 0);
 }

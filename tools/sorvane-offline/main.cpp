@@ -109,6 +109,14 @@ int main(int argc, char** argv) {
   for (const auto& p : emu::Prompts()) {
     std::fprintf(stderr, "prompt: \"%s\" [%s] -> %d\n", p.text.c_str(), p.title.c_str(), p.answer);
   }
+  // What the run did to the machine's processes and services.
+  for (const auto& c : emu::MachineChanges()) {
+    if (c.kind == emu::MachineChange::ProcessEnded) {
+      std::fprintf(stderr, "process ended: %u %s\n", static_cast<unsigned>(c.processId), c.text.c_str());
+    } else {
+      std::fprintf(stderr, "service stopped: %s\n", c.text.c_str());
+    }
+  }
   detections = FilesInfected;
   std::fflush(stdout);
   if (!FinishSystem(options, &error)) {
