@@ -23,6 +23,8 @@ const char* const OfflineUsage =
     "\"[-key]\" and \"value\"=- lines, in the same format, to apply on the live system.\n"
     "--process adds a running process with the image PATH (a Windows path) for\n"
     "the memory scan: one that cannot be terminated, or that runs as service NAME.\n"
+    "Each process the run ends and each service it stops is named on stderr\n"
+    "(\"process ended: PID PATH\", \"service stopped: NAME\").\n"
     "Only the given directories are touched: no link is followed (links are\n"
     "shown as reparse points), only regular files are read, a file with other\n"
     "hard links is not written, and a read-only mount is not written at all.\n"
