@@ -132,24 +132,28 @@ line.exe" >/dev/null
   has_line "$err" 'not scanned: C:\a:b: name not valid on Windows'
   has_line "$err" "not scanned: C:\\$long\\far-too-long-a-name.exe: path longer than 260 bytes"
   has_line "$err" 'not scanned: 4 entries'
-  # An unreadable file: root reads everything, so the tool runs as nobody.
+  # An unreadable file and folder: root reads everything, so the tool runs
+  # as nobody.
   rm -rf "$tree"/*
   "$forge" backdoor 1 "$tree/locked.exe" >/dev/null
-  chmod 000 "$tree/locked.exe"
+  mkdir "$tree/closed"
+  "$forge" backdoor 1 "$tree/closed/inner.exe" >/dev/null
+  chmod 000 "$tree/locked.exe" "$tree/closed"
   chmod 755 "$work" "$tree"
-  if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
-    run setpriv --reuid=65534 --regid=65534 --clear-groups "$offline" --drive "C=$tree"
+  as=()
+  [ "$(id -u)" -ne 0 ] || as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  if [ "$(id -u)" -ne 0 ] || command -v setpriv >/dev/null; then
+    run "${as[@]}" "$offline" --drive "C=$tree"
     expect_rc 2
     has_line "$err" 'not scanned: C:\locked.exe: unreadable'
-  elif [ "$(id -u)" -ne 0 ]; then
-    run "$offline" --drive "C=$tree"
-    expect_rc 2
-    has_line "$err" 'not scanned: C:\locked.exe: unreadable'
+    has_line "$err" 'not scanned: C:\closed: unreadable folder: Permission denied'
+    has_line "$err" 'not scanned: 2 entries'
   else
-    echo "containment not-scanned: no setpriv to drop root: the unreadable file skipped"
+    echo "containment not-scanned: no setpriv to drop root: the unreadable entries skipped"
   fi
   # A complete clean scan.
-  rm -f "$tree/locked.exe"
+  chmod 755 "$tree/closed"
+  rm -rf "$tree/locked.exe" "$tree/closed"
   printf 'clean\r\n' >"$tree/clean.txt"
   run "$offline" --drive "C=$tree"
   expect_rc 0
