@@ -30,6 +30,11 @@ void Prepare() {
 
 }  // namespace
 
+const std::string& FuzzDriveRoot() {
+  Prepare();
+  return root;
+}
+
 bool WriteFuzzFile(const char* name, const uint8_t* data, size_t size) {
   Prepare();
   FILE* f = std::fopen((root + "/" + name).c_str(), "wb");

@@ -4,6 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
-// Writes the input to C:\<name>; false when it could not be written.
+// The host directory of C: (made on first use).
+const std::string& FuzzDriveRoot();
+
+// Writes the input to C:\<name> (a path below the root, "/" separated);
+// false when it could not be written.
 bool WriteFuzzFile(const char* name, const uint8_t* data, size_t size);
