@@ -94,8 +94,8 @@ test-integrity: native $(WINE_FLAVOUR) program
 bench: native $(WINE_FLAVOUR) program
 	@python3 bench/run_bench.py --native $(NATIVE) --win32 $(WINE_BUILD) --program $(WINE_PROGRAM) --work $(BUILD)/bench $(BENCH_FLAGS)
 
-# Each libFuzzer target for a bounded time (FUZZ_SECONDS, default 40; seven targets).
-FUZZ_SECONDS ?= 40
+# Each libFuzzer target for a bounded time (FUZZ_SECONDS, default 30; seven targets).
+FUZZ_SECONDS ?= 30
 test-fuzz:
 	@scripts/run-fuzzers $(FUZZ_SECONDS)
 

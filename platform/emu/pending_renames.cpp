@@ -51,12 +51,13 @@ BOOL Fail(DWORD error) {
 // Works on the tree directly: the system's own update of the list is not a
 // registry call of the program.
 BOOL DelayUntilReboot(LPCSTR from, LPCSTR to) {
-  reg::Key* key = reg::Create(reg::RootByHandle(HKEY_LOCAL_MACHINE)->key.get(), SessionManager, false, true);
+  reg::Key* key =
+      reg::Create(reg::RootByHandle(HKEY_LOCAL_MACHINE)->key.get(), SessionManager, false, true);
   if (reg::AccessOf(key) != KeyAccess::Full) return Fail(ERROR_ACCESS_DENIED);
   reg::Value* old = reg::FindValue(key, PendingValue);
   std::vector<PendingRename> pairs = ParsePairs(old ? old->AnsiData() : "");
-  pairs.push_back(PendingRename{std::string("\\??\\") + from,
-                                to && *to ? std::string("\\??\\") + to : ""});
+  pairs.push_back(
+      PendingRename{std::string("\\??\\") + from, to && *to ? std::string("\\??\\") + to : ""});
   std::string list;
   for (const auto& p : pairs) {
     list += p.from;

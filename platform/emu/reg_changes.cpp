@@ -10,7 +10,9 @@ namespace emu {
 namespace {
 
 std::vector<std::shared_ptr<reg::Key>> baseline;
-void ResetBaseline() { baseline.clear(); }
+void ResetBaseline() {
+  baseline.clear();
+}
 ResetHook baselineHook(ResetBaseline);
 
 // A copy of a whole tree, made without recursion.
@@ -56,7 +58,8 @@ std::string RegistryChangesText(RegFormat format) {
     }
     std::u16string lines;
     for (const auto& v : before->values) {
-      if (!v.provided && !reg::FindValue(now, v.name)) lines += regfile::QuotedName(v.name) + u"=-\r\n";
+      if (!v.provided && !reg::FindValue(now, v.name))
+        lines += regfile::QuotedName(v.name) + u"=-\r\n";
     }
     if (!lines.empty()) text += u"[" + reg::StoredPathOf(before, true) + u"]\r\n" + lines + u"\r\n";
     for (auto it = before->subkeys.rbegin(); it != before->subkeys.rend(); ++it) {

@@ -19,14 +19,18 @@ using Text = std::u16string;
 const char* const NotRegistry = "not a registry file (no REGEDIT4 or version 5.00 header)";
 
 RegFormat loadedFormat;
-void ResetFormat() { loadedFormat = RegFormat::Regedit4; }
+void ResetFormat() {
+  loadedFormat = RegFormat::Regedit4;
+}
 ResetHook formatHook(ResetFormat);
 
 std::string LineError(size_t index, const std::string& why) {
   return "line " + std::to_string(index + 1) + ": " + why;
 }
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+bool IsBlank(char16_t c) {
+  return c == u' ' || c == u'\t';
+}
 
 Text TrimRight(const Text& s) {
   size_t end = s.size();
@@ -40,7 +44,9 @@ Text TrimLeft(const Text& s) {
   return s.substr(start);
 }
 
-Text Trim(const Text& s) { return TrimLeft(TrimRight(s)); }
+Text Trim(const Text& s) {
+  return TrimLeft(TrimRight(s));
+}
 
 bool StartsWith(const Text& s, const char* prefix) {
   for (size_t i = 0; prefix[i]; ++i) {
@@ -320,6 +326,8 @@ bool LoadRegistryFile(const std::string& hostPath, std::string* error) {
   return LoadRegistryText(s.str(), error);
 }
 
-RegFormat LoadedRegistryFormat() { return loadedFormat; }
+RegFormat LoadedRegistryFormat() {
+  return loadedFormat;
+}
 
 }  // namespace emu

@@ -24,8 +24,12 @@ std::u16string Escaped(const std::u16string& text) {
   return out;
 }
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool IsHighSurrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 // A REG_SZ whose data is one terminated text without line breaks or broken
 // surrogate pairs (which UTF-8 cannot carry).
@@ -63,7 +67,9 @@ std::u16string Heading(RegFormat format) {
   return WidenAnsi(format == RegFormat::Regedit4 ? Header4 : Header5) + u"\r\n\r\n";
 }
 
-bool AnsiData(RegFormat format) { return format == RegFormat::Regedit4; }
+bool AnsiData(RegFormat format) {
+  return format == RegFormat::Regedit4;
+}
 
 std::u16string QuotedName(const reg::Name& name) {
   return name.empty() ? u"@" : u"\"" + Escaped(name) + u"\"";
@@ -135,7 +141,8 @@ std::string RegistryText(RegFormat format) {
   // Depth first in key order, with a stack of its own: keys may nest deeper
   // than the thread's stack would allow.
   std::vector<const reg::Key*> pending;
-  for (auto it = reg::Roots().rbegin(); it != reg::Roots().rend(); ++it) pending.push_back(it->key.get());
+  for (auto it = reg::Roots().rbegin(); it != reg::Roots().rend(); ++it)
+    pending.push_back(it->key.get());
   while (!pending.empty()) {
     const reg::Key* key = pending.back();
     pending.pop_back();
@@ -146,7 +153,8 @@ std::string RegistryText(RegFormat format) {
       }
       text += u"\r\n";
     }
-    for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it) pending.push_back(it->get());
+    for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it)
+      pending.push_back(it->get());
   }
   return regfile::Encode(text, format);
 }

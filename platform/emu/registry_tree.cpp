@@ -208,7 +208,9 @@ Value* FindValue(Key* key, const Name& name) {
   return it == key->values.end() ? nullptr : &*it;
 }
 
-Value* FindValue(Key* key, const std::string& ansiName) { return FindValue(key, WidenAnsi(ansiName)); }
+Value* FindValue(Key* key, const std::string& ansiName) {
+  return FindValue(key, WidenAnsi(ansiName));
+}
 
 void SetStoredValue(Key* key, const Name& name, DWORD type, const std::string& stored,
                     bool provided) {

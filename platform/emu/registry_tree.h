@@ -25,8 +25,8 @@ bool IsStringType(DWORD type);
 struct Value {
   Name name;
   DWORD type = REG_NONE;
-  std::string stored;      // bytes as kept (string types in UTF-16LE)
-  bool provided = false;   // supplied by the machine itself, not saved
+  std::string stored;     // bytes as kept (string types in UTF-16LE)
+  bool provided = false;  // supplied by the machine itself, not saved
 
   // The data as RegQueryValueExA returns it.
   std::string AnsiData() const;
@@ -35,11 +35,11 @@ struct Value {
 struct Key {
   Name name;
   Key* parent = nullptr;
-  std::vector<Value> values;                 // enumeration (creation) order
-  std::vector<std::shared_ptr<Key>> subkeys; // sorted ignoring case
-  bool listed = false;    // named by a file, the code or the control API
-  bool deleted = false;   // removed while a handle may still hold it
-  bool spelled = true;    // false while only the machine has named it
+  std::vector<Value> values;                  // enumeration (creation) order
+  std::vector<std::shared_ptr<Key>> subkeys;  // sorted ignoring case
+  bool listed = false;                        // named by a file, the code or the control API
+  bool deleted = false;                       // removed while a handle may still hold it
+  bool spelled = true;                        // false while only the machine has named it
 
   Key() = default;
   Key(const Key&) = delete;

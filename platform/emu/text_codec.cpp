@@ -13,10 +13,10 @@ namespace {
 
 // Windows-1252 bytes 0x80 to 0x9F; the five the code page leaves undefined
 // map to the C1 controls of the same number, as Windows maps them.
-const char16_t HighControls[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+const char16_t HighControls[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                   0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                   0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 const std::vector<char16_t>& FoldTable() {
   static const std::vector<char16_t> table = [] {
@@ -163,7 +163,9 @@ std::string Utf16Bytes(const std::u16string& text) {
   return out;
 }
 
-char16_t FoldUnit(char16_t unit) { return FoldTable()[unit]; }
+char16_t FoldUnit(char16_t unit) {
+  return FoldTable()[unit];
+}
 
 int CompareFolded(const std::u16string& a, const std::u16string& b) {
   const std::vector<char16_t>& fold = FoldTable();

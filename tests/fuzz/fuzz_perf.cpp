@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckRows(ParsePerfTaskTable(data + 8, DWORD(size - 8), indexes[0], indexes[1]));
   }
   emu::SetRegistryValue("HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009",
-                        "Counters", REG_MULTI_SZ, std::string(reinterpret_cast<const char*>(data), size));
+                        "Counters", REG_MULTI_SZ,
+                        std::string(reinterpret_cast<const char*>(data), size));
   DWORD process, idProcess;
   FindPerfIndexes(&process, &idProcess);
   return 0;

@@ -2,6 +2,8 @@
 // existing wininit.ini. On success the entry is in the file and every byte
 // of the old file is still there in order (CR LF read as LF); on failure
 // the old file is back as it was.
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -9,7 +11,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
 
 #include "cleanup/wininit_rename.h"
 #include "tests/fuzz/fuzz_file.h"
@@ -56,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string now = HostFile(root + "/WINDOWS/wininit.ini");
   if (ok ? now.find(entry) == std::string::npos || !InOrder(LineFeedsOnly(old), now) : now != old) {
     std::fprintf(stderr, "fuzz_wininit: %s, %zu bytes before, %zu after\n",
-                 ok ? "entry or old bytes missing" : "old file not restored", old.size(), now.size());
+                 ok ? "entry or old bytes missing" : "old file not restored", old.size(),
+                 now.size());
     std::abort();
   }
   return 0;

@@ -92,16 +92,18 @@ TEST_F(EmuRegFileTest, FilesReadAndWrittenBackAreTheSameBytes) {
 // distinct names stay distinct keys, and case is ignored beyond ASCII.
 TEST_F(EmuRegFileTest, AnsiCallsSeeQuestionMarksButNamesNeverMerge) {
   Load(Utf16File(Version5Text));
-  Load(Utf16File("Windows Registry Editor Version 5.00\r\n\r\n"
-                 "[HKEY_CURRENT_USER\\Software\\ДОМ]\r\n\"новое\"=dword:00000001\r\n"
-                 "[HKEY_CURRENT_USER\\Plain]\r\n\"v\"=\"Жук €\"\r\n"));
+  Load(
+      Utf16File("Windows Registry Editor Version 5.00\r\n\r\n"
+                "[HKEY_CURRENT_USER\\Software\\ДОМ]\r\n\"новое\"=dword:00000001\r\n"
+                "[HKEY_CURRENT_USER\\Plain]\r\n\"v\"=\"Жук €\"\r\n"));
   HKEY software;
   ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &software), ERROR_SUCCESS);
   std::vector<std::string> names;
   char name[64];
   for (DWORD i = 0;; ++i) {
     DWORD size = sizeof name;
-    if (RegEnumKeyExA(software, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+    if (RegEnumKeyExA(software, i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
       break;
     }
     names.push_back(name);
@@ -125,7 +127,8 @@ TEST_F(EmuRegFileTest, RemovalsAreWrittenAsDeletionsInTheLoadedFormat) {
   Load(Utf16File(Version5Text));
   emu::MarkRegistryBaseline();
   // A key the ANSI calls cannot name, removed whole.
-  Load(Utf16File("Windows Registry Editor Version 5.00\r\n[-HKEY_CURRENT_USER\\Software\\Кот]\r\n"));
+  Load(
+      Utf16File("Windows Registry Editor Version 5.00\r\n[-HKEY_CURRENT_USER\\Software\\Кот]\r\n"));
   HKEY key;
   ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0, KEY_ALL_ACCESS, &key),
             ERROR_SUCCESS);
