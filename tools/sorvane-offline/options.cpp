@@ -11,7 +11,7 @@
 const char* const OfflineUsage =
     "usage: sorvane-offline --drive C=DIR [--drive E=DIR[:fixed|cdrom|remote|removable|ramdisk]]...\n"
     "                       [--answer yes|no|ok|cancel]...\n"
-    "                       [--registry FILE.reg] [--save-registry FILE.reg]\n"
+    "                       [--registry FILE.reg] [--save-registry FILE.reg] [--save-changes FILE.reg]\n"
     "                       [--platform 9x|nt4|nt5|nt6|other] [--windows-dir C:\\WINDOWS]\n"
     "                       [--process PID=PATH[:unkillable][:service=NAME]]...\n"
     "Scans the directories given as drives and acts on what it finds (deletes\n"
@@ -31,7 +31,8 @@ const char* const OfflineUsage =
     "Each entry that could not be examined is named on stderr with the reason\n"
     "(\"not scanned: PATH: REASON\"), then their count.\n"
     "Exit code: 0 complete and nothing found, 1 something found, 2 bad\n"
-    "arguments, a missing directory, or an incomplete scan that found nothing.\n";
+    "arguments, a missing directory, a registry file that cannot be read (a\n"
+    "malformed one named with its line), or an incomplete scan that found nothing.\n";
 
 namespace {
 
