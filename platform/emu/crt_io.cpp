@@ -29,6 +29,7 @@
 #include <map>
 
 #include "platform/emu/fs.h"
+#include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
 
 using namespace emu;
@@ -246,6 +247,9 @@ int _open(const char* path, int flags, ...) {
     if (st.st_nlink > 1) return FailWith(EACCES);       // the other names would change too
   }
   if (writes && WriteProtected(e)) return FailWith(EACCES);
+  if (writes && !BeforeHostChange((flags & _O_TRUNC) ? HostChange::Truncate : HostChange::Write, host, path)) {
+    return FailWith(EACCES);
+  }
   int hostFlags = access == _O_WRONLY ? O_WRONLY : access == _O_RDWR ? O_RDWR : O_RDONLY;
   if (flags & _O_APPEND) hostFlags |= O_APPEND;
   if (flags & _O_CREAT) hostFlags |= O_CREAT;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/emu/fs.h"
+#include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
 
 using namespace emu;
@@ -71,6 +72,7 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
   // The image of a running process cannot be deleted (error 5, as on Windows).
   if (IsImageRunning(path)) return Fail(ERROR_ACCESS_DENIED);
   if (WriteProtected(e)) return Fail(ERROR_WRITE_PROTECT);
+  if (!BeforeHostChange(HostChange::Delete, e.host, path)) return Fail(ERROR_ACCESS_DENIED);
   HostNamesChanged();
   if (unlinkat(e.dir->fd, e.name.c_str(), 0) != 0) return Fail(ErrorFromErrno(errno));
   ForgetAttributes(e.host);
@@ -87,6 +89,7 @@ BOOL WINAPI MoveFileA(LPCSTR from, LPCSTR to) {
   if (source.isRoot) return Fail(ERROR_ACCESS_DENIED);
   if (target.exists && target.host != source.host) return Fail(ERROR_ALREADY_EXISTS);
   if (WriteProtected(source) || WriteProtected(target)) return Fail(ERROR_WRITE_PROTECT);
+  if (!BeforeHostChange(HostChange::Rename, source.host, from, target.host)) return Fail(ERROR_ACCESS_DENIED);
   HostNamesChanged();
   if (renameat(source.dir->fd, source.name.c_str(), target.dir->fd, target.name.c_str()) != 0) {
     return Fail(ErrorFromErrno(errno));
@@ -111,6 +114,7 @@ BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
     return Fail(ERROR_ACCESS_DENIED);
   }
   if (WriteProtected(target)) return Fail(ERROR_WRITE_PROTECT);
+  if (!BeforeHostChange(HostChange::Write, target.host, to)) return Fail(ERROR_ACCESS_DENIED);
   int in = openat(source.dir->fd, source.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (in < 0) return Fail(ErrorFromErrno(errno));
   struct stat st;

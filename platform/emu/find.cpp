@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/emu/fs.h"
+#include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
 
 namespace emu {
@@ -165,6 +166,11 @@ bool Examinable(const Search& s, const std::string& name, const struct stat& st)
     Note(FileNote::NotScanned, s.windowsDir + name, "link, not followed");
   } else if (!directory && !S_ISREG(st.st_mode)) {
     Note(FileNote::NotScanned, s.windowsDir + name, KindOf(st.st_mode));
+    return false;
+  } else if (struct stat parent; directory && fstat(s.dir->fd, &parent) == 0 && parent.st_dev != st.st_dev &&
+             !EnterOtherFileSystem(s.windowsDir + name)) {
+    // A file system mounted below the drive: left out unless asked for.
+    Note(FileNote::NotScanned, s.windowsDir + name, "another file system, not entered (--cross-fs enters it)");
     return false;
   } else if (s.windowsDir.size() + name.size() + (directory ? 4 : 0) >= MAX_PATH) {
     // The walk's path (a folder's with "\*.*") would not fit 260 bytes.

@@ -23,6 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
 
 namespace emu {
@@ -360,13 +361,28 @@ DWORD AttributesOf(const std::string& host, const struct stat& st) {
 
 bool StoredAttributes(const std::string& host, DWORD* attributes) {
   auto it = storedAttributes.find(host);
-  if (it == storedAttributes.end()) return false;
-  *attributes = it->second;
+  if (it != storedAttributes.end()) {
+    *attributes = it->second;
+    return true;
+  }
+  unsigned long own;  // a file on an ntfs-3g mount carries its own
+  if (!NtfsAttributes(host, &own)) return false;
+  *attributes = own;
   return true;
 }
 
 void StoreAttributes(const std::string& host, DWORD attributes, bool isDirectory) {
   DWORD kept = attributes & SettableAttributes;
+  unsigned long own;
+  if (NtfsAttributes(host, &own)) {
+    // Written to the file itself, or kept here over what it carries.
+    if (SetNtfsAttributes(host, kept)) {
+      storedAttributes.erase(host);
+    } else {
+      storedAttributes[host] = kept;
+    }
+    return;
+  }
   DWORD untouched = isDirectory ? 0 : FILE_ATTRIBUTE_ARCHIVE;
   if (kept == untouched) {
     storedAttributes.erase(host);

@@ -41,7 +41,8 @@ class Hives {
   void UseProfile(size_t index);
   size_t CurrentProfile() const;
 
-  // The hive file a key path of the emulated registry lives in (label), or
+  // The hive file a key path of the emulated registry lives in (label, in
+  // the host's UTF-8), or
   // empty; HKCU means the current profile.
   std::string HiveOf(const std::string& keyPath) const;
 

@@ -26,6 +26,7 @@ time_t lastProgress;
 LRESULT MainWindowProcedure(HWND, UINT message, WPARAM, LPARAM) {
   if (message == AddLineMessage) {
     std::printf("%s\n", LogLine);
+    NoteResultLine(LogLine);
   } else if (message == RefreshStatusMessage && showProgress) {
     time_t now = time(nullptr);
     if (now != lastProgress) {
@@ -76,15 +77,21 @@ int main(int argc, char** argv) {
   std::string error;
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(OfflineUsage, stdout);
+    std::fputs(RescueUsage, stdout);
     return 0;
   }
   if (!ParseOptions(argc, argv, &options, &error)) {
     std::fprintf(stderr, "sorvane-offline: %s\n%s", error.c_str(), OfflineUsage);
     return 2;
   }
+  if (!options.rescue.restore.empty()) return RunRestore(options.rescue);
   emu::ResetMachine();
   emu::OnFileNote(PrintFileNote);
   for (const auto& d : options.drives) emu::MapDrive(d.letter, d.dir, d.type);
+  if (!StartRescue(options.rescue, &error)) {
+    std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+    return 2;
+  }
   if (!SetUpSystem(options, &error)) {
     std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
     return 2;
@@ -94,7 +101,7 @@ int main(int argc, char** argv) {
   showProgress = isatty(STDERR_FILENO);
 
   MainWindow = emu::CreateWindow(MainWindowProcedure);
-  ActionMode = ActionClean;
+  ActionMode = options.rescue.action ? options.rescue.action : ActionClean;
   ScanInProgress = 1;
   CancelRequested = 0;
   int code = 0;
@@ -125,7 +132,10 @@ int main(int argc, char** argv) {
   }
   const int notScanned = emu::FileNoteCount(emu::FileNote::NotScanned);
   std::fprintf(stderr, "not scanned: %d %s\n", notScanned, notScanned == 1 ? "entry" : "entries");
-  if (code != 0) return code;
-  if (detections > 0) return 1;
-  return notScanned > 0 ? 2 : 0;
+  if (code == 0) code = detections > 0 ? 1 : notScanned > 0 ? 2 : 0;
+  if (!FinishRescue(code, &error)) {
+    std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+    return 2;
+  }
+  return code;
 }

@@ -91,6 +91,9 @@ bool ParseAnswer(const std::string& text, int* answer) {
 
 bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* error) {
   for (int i = 1; i < argc; ++i) {
+    int rescue = ParseRescueArgument(argc, argv, &i, &options->rescue, error);
+    if (rescue == 0) return false;
+    if (rescue == 1) continue;
     std::string arg = argv[i];
     std::string value;
     size_t eq = arg.find('=');
@@ -164,7 +167,14 @@ bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* e
       return false;
     }
   }
-  if (options->drives.empty()) {
+  for (const auto& d : options->drives) {
+    if (d.letter == 'C' && !options->rescue.volume.empty()) {
+      *error = "drive C: is the volume; --drive C= and --volume exclude each other";
+      return false;
+    }
+  }
+  if (!options->rescue.restore.empty()) return true;
+  if (options->drives.empty() && options->rescue.volume.empty()) {
     *error = "no drive given";
     return false;
   }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/sorvane-offline/process_option.h"
+#include "tools/sorvane-offline/rescue.h"
 
 struct DriveOption {
   char letter;
@@ -21,6 +22,7 @@ struct OfflineOptions {
   std::string platform;      // 9x, nt4, nt5, nt6, other (empty: the machine's default)
   std::string windowsDir;    // Windows path of the Windows directory
   std::vector<ProcessOption> processes;  // running processes for the memory scan
+  RescueOptions rescue;                  // --volume, --action, --report
 };
 
 // Parses argv; on error returns false with a message in *error.

@@ -1,0 +1,368 @@
+// The rescue run: volume set-up, the sweep of every profile's HKCU, the
+// registry removals behind each results line, the hives written back and
+// the JSON report.
+#include "tools/sorvane-offline/rescue.h"
+
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <map>
+#include <optional>
+
+#include "cleanup/worm_registry_rules.h"
+#include "engine/shared_state.h"
+#include "platform/emu/machine.h"
+#include "platform/emu/registry_tree.h"
+#include "platform/emu/text_codec.h"
+#include "platform/emu/host_changes.h"
+#include "tools/sorvane-offline/hives.h"
+#include "tools/sorvane-offline/quarantine.h"
+#include "tools/sorvane-offline/volume.h"
+
+namespace reg = emu::reg;
+using nlohmann::json;
+
+namespace {
+
+struct Removal {
+  std::string hive, key, value, data;
+  bool wholeKey = false;
+};
+
+struct ResultLine {
+  std::string text, path, detection, outcome;
+  bool registry = false;
+  std::vector<Removal> removals;
+};
+
+RescueOptions rescue;
+VolumeLayout layout;
+Hives hives;
+bool active = false;
+bool readOnlyVolume = false;
+std::vector<ResultLine> lines;
+
+// ---- The keys the sweep may change, and what they held -------------------
+
+using KeyState = std::optional<std::vector<reg::Value>>;  // nullopt: no such key
+std::map<std::string, KeyState> snapshot;                  // by key path ("HKCU\\...")
+
+std::vector<std::string> WatchedKeys() {
+  std::vector<std::string> keys = {std::string("HKLM\\") + RunKeyPath, std::string("HKCU\\") + RunKeyPath,
+                                   std::string("HKCU\\") + ParamsKeyPath};
+  for (const RegistryRule& rule : WormRegistryRules) {
+    keys.push_back((rule.root == RuleLocalMachine ? "HKLM\\" : "HKCU\\") + std::string(rule.keyPath));
+    for (const FollowUpStep& step : rule.followUps) {
+      if (step.kind == FollowUpKey) keys.push_back(std::string("HKCU\\") + step.target);
+    }
+  }
+  return keys;
+}
+
+KeyState StateOf(const std::string& path) {
+  std::string rest;
+  reg::Root* root = reg::RootByName(path, &rest);
+  reg::Key* key = root ? reg::Find(root->key.get(), rest) : nullptr;
+  if (!key) return std::nullopt;
+  return key->values;
+}
+
+void TakeSnapshot() {
+  snapshot.clear();
+  for (const auto& k : WatchedKeys()) snapshot[k] = StateOf(k);
+}
+
+// Text of the emulated machine's ANSI code page as UTF-8 (for JSON).
+std::string Utf8FromAnsi(const std::string& ansi) { return emu::EncodeUtf8(emu::WidenAnsi(ansi)); }
+
+// Removed data in UTF-8: text for the string types, hex bytes otherwise.
+std::string DataText(const reg::Value& v) {
+  if (reg::IsStringType(v.type)) {
+    std::u16string text = emu::UnitsOfUtf16(v.stored);
+    while (!text.empty() && text.back() == u'\0') text.pop_back();
+    for (auto& c : text) {
+      if (c == u'\0') c = u'\n';
+    }
+    return emu::EncodeUtf8(text);
+  }
+  static const char hex[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char c : v.stored) {
+    if (!text.empty()) text += ',';
+    text += hex[c >> 4];
+    text += hex[c & 15];
+  }
+  return text;
+}
+
+// What went from the watched keys since the last look (HKCU names the
+// profile shown now).
+std::vector<Removal> TakeRemovals() {
+  std::vector<Removal> removals;
+  for (auto& [path, before] : snapshot) {
+    if (!before) continue;
+    KeyState now = StateOf(path);
+    std::string hive = hives.HiveOf(path);
+    if (!now) {
+      removals.push_back(Removal{hive, path, "", "", true});
+    } else {
+      for (const auto& v : *before) {
+        bool kept = false;
+        for (const auto& w : *now) kept = kept || reg::CompareNames(v.name, w.name) == 0;
+        if (!kept) removals.push_back(Removal{hive, path, emu::EncodeUtf8(v.name), DataText(v), false});
+      }
+    }
+    before = now;
+  }
+  return removals;
+}
+
+std::string Timestamp() {
+  time_t now = time(nullptr);
+  char text[32];
+  strftime(text, sizeof text, "%Y%m%d-%H%M%S", localtime(&now));
+  return text;
+}
+
+json OtherFileSystemsText(const std::vector<std::string>& paths) {
+  json list = json::array();
+  for (const auto& p : paths) list.push_back(Utf8FromAnsi(p));
+  return list;
+}
+
+const char* ActionName(int mode) {
+  switch (mode) {
+    case ActionRename: return "rename";
+    case ActionDelete: return "delete";
+    case ActionReport: return "report";
+    default: return "clean";
+  }
+}
+
+}  // namespace
+
+// The scanners call the registry sweep on every detection. On a volume it
+// runs once per profile, HKCU showing that profile's hive each time; the
+// machine's keys are cleaned in the first pass, so later passes find
+// nothing there. Bound in by the linker (--wrap) so the scan core stays as
+// it is on Windows, where HKCU is one user.
+extern "C" int __real__Z17CleanWormRegistryv();
+extern "C" int __wrap__Z17CleanWormRegistryv() {
+  if (!active || hives.ProfileCount() == 0) {
+    TakeSnapshot();
+    return __real__Z17CleanWormRegistryv();
+  }
+  int result = 0;
+  for (size_t i = 0; i < hives.ProfileCount(); ++i) {
+    hives.UseProfile(i);
+    TakeSnapshot();
+    result = __real__Z17CleanWormRegistryv();
+  }
+  hives.UseProfile(0);
+  return result;
+}
+
+bool RescueActive() { return active; }
+
+int RunRestore(const RescueOptions& options) { return quarantine::Restore(options.restore, options.force); }
+
+namespace {
+
+const char* ChangeName(emu::HostChange change) {
+  switch (change) {
+    case emu::HostChange::Delete: return "delete";
+    case emu::HostChange::Rename: return "rename";
+    case emu::HostChange::Truncate: return "truncate";
+    default: return ActionMode == ActionClean ? "repair" : "write";
+  }
+}
+
+// Before the scan changes a file: a report run changes nothing; with a
+// quarantine the original is kept first (a file that cannot be kept is not
+// changed).
+bool BeforeChange(emu::HostChange change, const std::string& host, const std::string& windowsPath,
+                  const std::string& newHost) {
+  if (rescue.action == ActionReport) {
+    std::fprintf(stderr, "report only: %s left as it is\n", windowsPath.c_str());
+    return false;
+  }
+  return quarantine::Keep(host, windowsPath, ChangeName(change),
+                          change == emu::HostChange::Rename ? newHost : "");
+}
+
+bool HasNtfsAttributes(const std::string& host) {
+  unsigned char value[4];
+  return lgetxattr(host.c_str(), "system.ntfs_attrib_be", value, sizeof value) == 4;
+}
+
+}  // namespace
+
+bool StartRescue(const RescueOptions& options, std::string* error) {
+  rescue = options;
+  lines.clear();
+  if (!options.quarantine.empty() && !quarantine::Open(options.quarantine, error)) return false;
+  emu::SetHostChangeHook(BeforeChange);
+  emu::SetCrossFileSystems(options.crossFs);
+  if (options.volume.empty()) return true;
+  layout = VolumeLayout();
+  if (!FindVolumeLayout(options.volume, &layout, error)) return false;
+  struct statvfs fs;
+  readOnlyVolume = statvfs(options.volume.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY);
+  emu::MapDrive('C', options.volume, DRIVE_FIXED);
+  bool report = options.action == ActionReport;
+  if (HasNtfsAttributes(options.volume)) {
+    emu::UseNtfsAttributes(options.volume, !report && !readOnlyVolume);
+    std::fprintf(stderr, "volume: DOS attributes from the NTFS volume itself%s\n",
+                 report || readOnlyVolume ? " (read only)" : "");
+  }
+  if (!hives.Load(layout.software, layout.system, layout.profiles, report || readOnlyVolume, error)) {
+    return false;
+  }
+  std::string version;
+  emu::GetRegistryValue("HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentVersion",
+                        nullptr, &version);
+  version = version.c_str();
+  std::string family = PlatformOfVersion(version);
+  emu::Platform platform;
+  if (family.empty() || !emu::ParsePlatform(family, &platform)) {
+    *error = "the hive " + layout.software.label + " names no Windows NT version (CurrentVersion '" +
+             version + "')";
+    return false;
+  }
+  emu::SetPlatform(platform);
+  emu::SetWindowsDirectory(layout.windowsDir);
+  emu::SetEnvironmentVariable("TEMP", layout.windowsDir + "\\TEMP");
+  emu::SetEnvironmentVariable("TMP", layout.windowsDir + "\\TEMP");
+  std::fprintf(stderr, "volume: %s as C:, Windows in %s, version %s (%s), %zu profile(s)\n",
+               options.volume.c_str(), layout.windowsDir.c_str(), version.c_str(), family.c_str(),
+               layout.profiles.size());
+  for (const auto& p : layout.profiles) std::fprintf(stderr, "profile: %s\n", p.profile.c_str());
+  if (readOnlyVolume) std::fprintf(stderr, "volume: mounted read-only, nothing will be written\n");
+  active = true;
+  return true;
+}
+
+void NoteResultLine(const char* text) {
+  ResultLine line;
+  line.text = text;
+  size_t gap = line.text.rfind("    ");
+  if (gap != std::string::npos) {
+    line.path = line.text.substr(0, line.text.find_last_not_of(' ', gap) + 1);
+    std::string rest = line.text.substr(gap + 4);
+    size_t space = rest.find(' ');
+    line.detection = rest.substr(0, space);
+    line.outcome = space == std::string::npos ? "" : rest.substr(space + 1);
+  }
+  line.registry = line.path == "System Registry";
+  if (line.registry) {
+    line.removals = TakeRemovals();
+  } else if (!line.detection.empty()) {
+    quarantine::NoteDetection(line.path, line.detection);
+  }
+  lines.push_back(std::move(line));
+}
+
+bool FinishRescue(int exitCode, std::string* error) {
+  const auto& others = emu::OtherFileSystems();
+  for (const auto& p : others) {
+    std::fprintf(stderr, "other file system: %s %s\n", p.c_str(), rescue.crossFs ? "entered" : "not entered");
+  }
+  if (!others.empty()) {
+    std::fprintf(stderr, "%zu other file system(s) below the drives%s\n", others.size(),
+                 rescue.crossFs ? "" : " left out (--cross-fs enters them)");
+  }
+  std::vector<CommittedHive> committed;
+  bool registryApplied = rescue.action != ActionReport;
+  bool ok = true;
+  if (active) {
+    bool changed = false;
+    for (size_t i = 0; i < 2 + hives.ProfileCount(); ++i) changed = changed || hives.Changed(i);
+    if (changed && rescue.action == ActionReport) {
+      std::fprintf(stderr, "registry: report only, the hives are left as they are\n");
+    } else if (changed && readOnlyVolume) {
+      std::fprintf(stderr, "registry: not written, the volume is read-only\n");
+      registryApplied = false;
+    } else if (changed) {
+      char cwd[4096];
+      std::string here = getcwd(cwd, sizeof cwd) ? cwd : ".";
+      std::string backupDir = rescue.quarantine.empty() ? here + "/sorvane-backup-" + Timestamp()
+                                                        : rescue.quarantine + "/hives";
+      ok = hives.Commit(backupDir, &committed, error);
+      for (const auto& c : committed) {
+        quarantine::KeepHive(c.host, c.label, c.backup);
+        std::fprintf(stderr, "registry: %s written, the original kept as %s\n", c.label.c_str(),
+                     c.backup.c_str());
+      }
+      if (!ok) {
+        registryApplied = false;
+        exitCode = 2;
+      }
+    }
+    auto renames = emu::PendingRenames();
+    if (!renames.empty() && registryApplied) {
+      std::fprintf(stderr, "registry: %zu pending rename(s) written to %s for the next start of Windows\n",
+                   renames.size(), layout.system.label.c_str());
+    }
+  }
+  std::string closeError;
+  if (!quarantine::Close(&closeError)) {
+    std::fprintf(stderr, "sorvane-offline: %s\n", closeError.c_str());
+    ok = false;
+  }
+  if (rescue.report.empty()) return ok;
+
+  json results = json::array();
+  for (const auto& l : lines) {
+    json r = {{"line", Utf8FromAnsi(l.text)}, {"path", Utf8FromAnsi(l.path)}, {"detection", l.detection}, {"outcome", l.outcome},
+              {"action", ActionName(rescue.action)}};
+    if (l.registry) {
+      r["applied"] = registryApplied;
+      json removed = json::array();
+      for (const auto& m : l.removals) {
+        json e = {{"hive", m.hive}, {"key", Utf8FromAnsi(m.key)}};
+        if (m.wholeKey) {
+          e["removed"] = "key";
+        } else {
+          e["removed"] = "value";
+          e["value"] = m.value;
+          e["data"] = m.data;
+        }
+        removed.push_back(e);
+      }
+      r["registry"] = removed;
+    } else {
+      r["applied"] = rescue.action != ActionReport;
+    }
+    results.push_back(r);
+  }
+  json pending = json::array();
+  for (const auto& p : emu::PendingRenames()) pending.push_back({{"from", Utf8FromAnsi(p.from)}, {"to", Utf8FromAnsi(p.to)}});
+  json written = json::array();
+  for (const auto& c : committed) written.push_back({{"hive", c.label}, {"backup", c.backup}});
+  json doc = {{"volume", rescue.volume},
+              {"windows_dir", active ? layout.windowsDir : ""},
+              {"action", ActionName(rescue.action)},
+              {"results", results},
+              {"statistics",
+               {{"files_scanned", FilesScanned}, {"files_infected", FilesInfected},
+                {"files_removed", FilesRemoved}, {"files_disinfected", FilesDisinfected}}},
+              {"status", Utf8FromAnsi(StatusText)},
+              {"pending_renames", pending},
+              {"hives_written", written},
+              {"quarantine", rescue.quarantine},
+              {"other_file_systems", OtherFileSystemsText(others)},
+              {"other_file_systems_entered", rescue.crossFs},
+              {"exit_code", exitCode}};
+  std::ofstream out(rescue.report, std::ios::binary);
+  out << doc.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+  if (!out) {
+    *error = "cannot write the report " + rescue.report;
+    return false;
+  }
+  return ok;
+}
