@@ -17,9 +17,10 @@ for tool in mkntfs ntfs-3g hivexregedit getfattr setfattr; do
 done
 
 mnt=$work/mnt
-busy=
+busy= other=
 unmount() {
   if [ -n "$busy" ]; then umount "$busy" 2>/dev/null || true; fi
+  if [ -n "$other" ]; then umount "$other" 2>/dev/null || true; fi
   if mountpoint -q "$mnt"; then fusermount -u "$mnt" 2>/dev/null || umount "$mnt"; fi
 }
 trap unmount EXIT INT TERM
@@ -56,6 +57,11 @@ cp "$work/hives/carol" "$mnt/Users/carol/NTUSER.DAT"
 # (busy) as a file in use on Windows does.
 mount --bind "$win/system32/busy.exe" "$win/system32/busy.exe" || skip "mount --bind is not allowed here"
 busy=$win/system32/busy.exe
+# Another file system below the volume: left out without --cross-fs.
+mkdir -p "$mnt/Mounted"
+mount -t tmpfs -o size=1m tmpfs "$mnt/Mounted" || skip "cannot mount a tmpfs below the volume"
+other=$mnt/Mounted
+"$forge" backdoor 5 "$other/evil5.exe" >/dev/null
 printf 'clean\r\n' >"$win/system32/ctfmon.exe"
 ln -s "$work/outside/victim.exe" "$mnt/Temp/link.exe"
 setfattr -n system.ntfs_attrib_be -v 0x00000003 "$mnt/Temp/Evil Two.exe"   # read-only, hidden
@@ -64,7 +70,8 @@ setfattr -n system.ntfs_attrib_be -v 0x00000006 "$win/system32/ctfmon.exe"  # hi
 # State of the volume: every file's hash and DOS attributes.
 state() {
   (cd "$mnt" && find . -type f -print0 | sort -z | xargs -0 sha256sum
-   find . -type f -print0 | sort -z | xargs -0 getfattr -h -e hex -n system.ntfs_attrib_be 2>/dev/null) \
+   # (files of the other file system have no such attribute)
+   find . -type f -print0 | sort -z | xargs -0 getfattr -h -e hex -n system.ntfs_attrib_be 2>/dev/null || true) \
     | grep -v '^$'
   sha256sum "$work/outside/victim.exe"
 }
@@ -74,13 +81,14 @@ export_hive() {  # FILE PREFIX
 
 state >"$work/before.state"
 rc=0
-"$offline" --volume "$mnt" --action report --report "$work/report-only.json" \
+"$offline" --volume "$mnt" --action report --report "$work/report-only.json" --cross-fs \
   >"$work/report-only.out" 2>"$work/report-only.err" || rc=$?
 [ "$rc" -eq 1 ] || { cat "$work/report-only.err" >&2; fail "report run: exit code $rc, expected 1"; }
 state >"$work/after-report.state"
 cmp -s "$work/before.state" "$work/after-report.state" ||
   { diff "$work/before.state" "$work/after-report.state" >&2; fail "the report run changed the volume"; }
 grep -q '"applied": false' "$work/report-only.json" || fail "report lines not marked not applied"
+grep -q '^C:\\Mounted\\evil5.exe ' "$work/report-only.out" || fail "--cross-fs did not enter the other file system"
 
 rc=0
 (cd "$work" && "$offline" --volume "$mnt" --report "$work/report.json" --quarantine "$work/q" \
@@ -90,6 +98,8 @@ rc=0
 [ ! -e "$mnt/Temp/Evil Two.exe" ] || fail "the read-only, hidden sample is still there"
 cmp -s "$work/outside/victim.exe" <("$forge" backdoor 3 /dev/stdout) || fail "the sample outside the volume changed"
 [ -e "$win/system32/ctfmon.exe" ] || fail "a clean file was removed"
+[ -e "$other/evil5.exe" ] || fail "the other file system below the volume was entered"
+grep -q '^not scanned: C:\\Mounted: another file system' "$work/clean.err" || fail "the other file system is not named"
 for pair in "SOFTWARE:$win/system32/config/SOFTWARE:HKEY_LOCAL_MACHINE\\SOFTWARE" \
             "alice:$mnt/Documents and Settings/alice/NTUSER.DAT:HKEY_CURRENT_USER" \
             "bob:$mnt/Documents and Settings/bob/ntuser.dat:HKEY_CURRENT_USER" \

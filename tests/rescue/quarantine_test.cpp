@@ -84,4 +84,62 @@ TEST(VolumeTest, PlatformFamilyOfTheVersion) {
   for (const auto& [version, family] : cases) EXPECT_EQ(family, PlatformOfVersion(version)) << version;
 }
 
+// Layouts of a volume: which Windows folder and profiles are found, and
+// which volumes are refused ("@OUT" stands for a folder beside the root).
+TEST(VolumeTest, FindsTheWindowsFolderAndProfiles) {
+  struct Case {
+    const char* name;
+    std::vector<const char*> files;  // created below the root; "L:" + "a>b" makes link a to b
+    const char* windowsDir;          // nullptr: refused
+    std::vector<const char*> profiles;
+  };
+  const std::vector<Case> cases = {
+      {"XP, names in any case",
+       {"WINNT/system32/CONFIG/software", "WINNT/system32/CONFIG/SYSTEM", "Documents and Settings/a/ntuser.dat",
+        "Documents and Settings/All Users/x", "users/b/NTUSER.DAT"},
+       "C:\\WINNT",
+       {"Documents and Settings\\a", "users\\b"}},
+      {"9x: no hives", {"WINDOWS/SYSTEM.DAT", "WINDOWS/USER.DAT"}, nullptr, {}},
+      {"SOFTWARE without SYSTEM", {"Windows/System32/config/SOFTWARE"}, nullptr, {}},
+      {"Windows folder only through a link", {"@OUT/System32/config/SOFTWARE",
+                                              "@OUT/System32/config/SYSTEM", "L:Windows>@OUT"},
+       nullptr, {}},
+      {"a profile hive that is a link", {"Windows/System32/config/SOFTWARE", "Windows/System32/config/SYSTEM",
+                                         "Users/a/x", "L:Users/a/NTUSER.DAT>x"},
+       "C:\\Windows", {}},
+  };
+  std::string root = ::testing::TempDir() + "volume_test_" + std::to_string(getpid());
+  std::string outside = root + "_outside";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::system(("rm -rf '" + root + "' '" + outside + "' && mkdir -p '" + root + "'").c_str());
+    for (std::string f : c.files) {
+      if (size_t at = f.find("@OUT"); at != std::string::npos) f.replace(at, 4, outside);
+      if (f.rfind("L:", 0) == 0) {
+        size_t gt = f.find('>');
+        symlink(f.substr(gt + 1).c_str(), (root + "/" + f.substr(2, gt - 2)).c_str());
+        continue;
+      }
+      std::string path = f[0] == '/' ? f : root + "/" + f;
+      std::system(("mkdir -p \"$(dirname '" + path + "')\"").c_str());
+      Put(path, "x");
+    }
+    VolumeLayout layout;
+    std::string error;
+    bool found = FindVolumeLayout(root, &layout, &error);
+    ASSERT_EQ(c.windowsDir != nullptr, found) << error;
+    if (!found) continue;
+    EXPECT_EQ(c.windowsDir, layout.windowsDir);
+    std::vector<std::string> profiles;
+    for (const auto& p : layout.profiles) profiles.push_back(p.profile);
+    EXPECT_EQ(std::vector<std::string>(c.profiles.begin(), c.profiles.end()), profiles);
+  }
+  VolumeLayout layout;
+  std::string error;
+  std::system(("rm -rf '" + root + "' && mkdir -p '" + root + "/WINDOWS'").c_str());
+  EXPECT_FALSE(FindVolumeLayout(root, &layout, &error));
+  EXPECT_NE(std::string::npos, error.find("--registry")) << "a 9x volume is pointed to .reg files: " << error;
+  std::system(("rm -rf '" + root + "' '" + outside + "'").c_str());
+}
+
 }  // namespace

@@ -7,8 +7,10 @@
 #include "tools/sorvane-offline/rescue.h"
 
 const char* const RescueUsage =
+    "\nRescue of a mounted Windows system volume:\n"
     "       sorvane-offline --volume DIR [--action clean|rename|delete|report]\n"
-    "                       [--report FILE.json] [--drive E=DIR]... [other options]\n"
+    "                       [--report FILE.json] [--quarantine DIR] [--cross-fs]\n"
+    "                       [--drive E=DIR]... [other options]\n"
     "--volume: DIR is a mounted Windows system volume (drive C:); its hives are\n"
     "the registry: SOFTWARE, SYSTEM and every profile's NTUSER.DAT, each HKCU\n"
     "entry the sweep removes is removed from every profile. Hives the scan\n"
