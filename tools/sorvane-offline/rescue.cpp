@@ -250,8 +250,10 @@ bool StartRescue(const RescueOptions& options, std::string* error) {
 void NoteResultLine(const char* text) {
   ResultLine line;
   line.text = text;
+  // The statistics that close the list are no results lines of their own.
   size_t gap = line.text.rfind("    ");
-  if (gap != std::string::npos) {
+  if (gap == std::string::npos) return;
+  {
     line.path = line.text.substr(0, line.text.find_last_not_of(' ', gap) + 1);
     std::string rest = line.text.substr(gap + 4);
     size_t space = rest.find(' ');
@@ -336,7 +338,7 @@ bool FinishRescue(int exitCode, std::string* error) {
       }
       r["registry"] = removed;
     } else {
-      r["applied"] = rescue.action != ActionReport;
+      r["applied"] = rescue.action != ActionReport && !readOnlyVolume;
     }
     results.push_back(r);
   }
