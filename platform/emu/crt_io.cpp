@@ -31,6 +31,7 @@
 #include "platform/emu/fs.h"
 #include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
+#include "platform/emu/read_ahead.h"
 
 using namespace emu;
 
@@ -256,7 +257,11 @@ int _open(const char* path, int flags, ...) {
   if (flags & _O_EXCL) hostFlags |= O_EXCL;
   if (flags & (_O_TRUNC | _O_CREAT)) HostFilesChanged();
   bool plainRead = exists && hostFlags == O_RDONLY;
+  // A plain read takes the descriptor an earlier row of this entry closed,
+  // or the one the read-ahead opened for it. Either way its status is
+  // taken again below: the file may have been rewritten on the host since.
   int fd = plainRead ? TakeParked(host) : -1;
+  if (fd < 0 && plainRead) fd = ReadAheadTake(e.dir->host, e.name, HostGeneration());
   if (fd < 0) fd = openat(e.dir->fd, e.name.c_str(), hostFlags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) {
     if (!writes && (errno == EACCES || errno == EPERM)) Note(FileNote::NotScanned, path, "unreadable");

@@ -21,6 +21,7 @@
 #include "platform/emu/fs.h"
 #include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
+#include "platform/emu/read_ahead.h"
 
 namespace emu {
 namespace {
@@ -34,6 +35,7 @@ struct Search {
   DirRef dir;
   std::vector<std::string> names;
   size_t next = 0;
+  uint64_t readAhead = 0;  // the id of its read-ahead listing, 0: none
   // A search of every name ("*" or "*.*"): the statuses it takes are kept
   // for the very next search, when that lists the same directory (the walk
   // lists each directory twice in a row), the emulation changed no host
@@ -50,7 +52,8 @@ struct Search {
   Search() = default;
   Search(Search&& other) noexcept
       : hostDir(std::move(other.hostDir)), windowsDir(std::move(other.windowsDir)),
-        dir(std::move(other.dir)), names(std::move(other.names)), next(other.next), everyName(other.everyName), fromListing(other.fromListing),
+        dir(std::move(other.dir)), names(std::move(other.names)), next(other.next),
+        readAhead(other.readAhead), everyName(other.everyName), fromListing(other.fromListing),
         generation(other.generation), dirModified(other.dirModified), dirChanged(other.dirChanged),
         statuses(std::move(other.statuses)),
         taken(std::move(other.taken)) {}
@@ -183,6 +186,7 @@ bool Examinable(const Search& s, const std::string& name, const struct stat& st)
 bool NextEntry(Search& s, WIN32_FIND_DATAA* data) {
   while (s.next < s.names.size()) {
     const size_t index = s.next++;
+    ReadAheadReached(s.readAhead, index);
     const std::string& name = s.names[index];
     bool dots = name == "." || name == "..";
     std::string host = s.hostDir;
@@ -191,7 +195,10 @@ bool NextEntry(Search& s, WIN32_FIND_DATAA* data) {
     if (s.fromListing && !dots) {
       st = s.statuses[index];
     } else {
-      if (fstatat(s.dir->fd, dots ? "." : name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone
+      if (!ReadAheadStatus(s.readAhead, index, HostGeneration(), &st) &&
+          fstatat(s.dir->fd, dots ? "." : name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        continue;  // gone
+      }
       if (s.everyName && !dots) {
         s.taken.push_back(name);
         s.statuses.push_back(st);
@@ -307,6 +314,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     closedir(d);
     std::sort(s.names.begin(), s.names.end(), NtfsOrder);
     AddDots(s, mask, isRoot);
+    s.readAhead = ReadAheadListing(s.dir->fd, s.hostDir, s.names, s.generation);
   } else {
     std::string shown = isRoot ? dir : dir.substr(0, dir.size() - 1);
     Note(FileNote::NotScanned, shown, std::string("unreadable folder: ") + std::strerror(errno));

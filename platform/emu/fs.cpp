@@ -59,11 +59,21 @@ struct Entry {
 uint64_t hostGeneration = 1;
 uint64_t entryEpoch = 1;
 
+// The last Windows path resolved to the entry a search has just returned:
+// the scanners ask for the same path several times (attributes, then an
+// open per row) while the walk stays at the entry.
+struct ResolvedEntry {
+  std::string path;
+  HostEntry entry;
+  uint64_t generation = 0, epoch = 0;
+} lastResolved;
+
 void ResetFileSystem() {
   for (auto& d : drives) d = Drive{};
   for (auto& r : driveRoots) r.reset();
   directories.clear();
   storedAttributes.clear();
+  lastResolved = ResolvedEntry();
   noteHook = nullptr;
   noted.clear();
   for (int& c : noteCounts) c = 0;
@@ -278,13 +288,27 @@ bool Resolve(const char* path, HostEntry* entry, DWORD* error, bool mayBeMissing
   if (!CheckedDrive(path, &index, error)) return false;
   // Most paths come from the walk: the directory is then known by its
   // spelling and the entry is one fstatat away.
+  if (lastResolved.generation == hostGeneration && lastResolved.epoch == entryEpoch &&
+      lastResolved.path == path) {
+    *entry = lastResolved.entry;
+    return true;
+  }
   if (size_t dirLength = SimpleDirectoryLength(path)) {
     std::string key(path, dirLength);
     key[0] = static_cast<char>('A' + index);
     auto it = directories.find(key);
     if (it != directories.end()) {
       entry->isRoot = false;
-      if (LookUp(it->second, path + dirLength + 1, entry) || mayBeMissing) return true;
+      if (LookUp(it->second, path + dirLength + 1, entry)) {
+        if (lastEntry.valid && lastEntry.generation == hostGeneration && lastEntry.host == entry->host) {
+          lastResolved.path = path;
+          lastResolved.entry = *entry;
+          lastResolved.generation = hostGeneration;
+          lastResolved.epoch = entryEpoch;
+        }
+        return true;
+      }
+      if (mayBeMissing) return true;
       *error = ERROR_FILE_NOT_FOUND;
       return false;
     }

@@ -81,6 +81,10 @@ void SetAttributes(const std::string& windowsPath, DWORD attributes);
 // Total bytes returned by _read since the reset.
 int64_t BytesRead();
 
+// Turns the read-ahead of directory listings on or off (platform/emu/
+// read_ahead.h); without a call, SORVANE_READ_AHEAD=0 turns it off.
+void SetReadAhead(bool on);
+
 // ---- Windows and messages -------------------------------------------------------
 
 // Creates an emulated window whose procedure receives SendMessageA and

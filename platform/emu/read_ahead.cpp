@@ -1,0 +1,290 @@
+// The read-ahead pool (read_ahead.h). The threads are started with the
+// first listing and live as long as the process; their state is never
+// destroyed, so that a thread still reading at exit touches nothing freed.
+// Only the walk's thread sets the current listing, so it reads it without
+// the lock; what a thread took of an entry sits in a ring of slots, each
+// published by its state.
+#include "platform/emu/read_ahead.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/emu/machine.h"
+
+namespace emu {
+namespace {
+
+// 16 threads keep a disk about as busy as it gets on this kind of machine
+// (the bench's floor with 16 reading threads beats the one with 64); 64
+// entries ahead leave them work while the walk scans.
+constexpr int Threads = 16;
+constexpr size_t Window = 64;
+// Entry i uses slot i % Ring: a thread takes entry i only when i <= the
+// walk's entry + Window, so the slot's previous entry is one the walk has
+// left behind.
+constexpr size_t Ring = 2 * Window;
+constexpr size_t Block = 4096;
+constexpr size_t FirstFiles = 16;
+
+// What a thread took of one entry.
+struct Slot {
+  std::atomic<int> state{0};  // 0: nothing, 1: being read, 2: ready
+  size_t index = 0;
+  bool listed = false;  // `status` holds the entry's lstat
+  struct stat status;
+  int fd = -1;  // a regular file's descriptor until the walk takes it
+
+  void Clear() {
+    if (fd >= 0) close(fd);
+    fd = -1;
+    listed = false;
+  }
+};
+
+// One directory listing being read ahead.
+struct Job {
+  int dirFd;
+  std::string hostDir;
+  std::vector<std::string> names;
+  uint64_t id, generation;
+  Slot slots[Ring];
+  Job(int fd, const std::string& dir, const std::vector<std::string>& n, uint64_t i, uint64_t g)
+      : dirFd(fd), hostDir(dir), names(n), id(i), generation(g) {}
+  ~Job() {
+    for (Slot& s : slots) s.Clear();
+    close(dirFd);
+  }
+};
+
+struct Pool {
+  std::mutex lock;
+  std::condition_variable work;
+  std::shared_ptr<Job> job;
+  size_t next = 0;     // the next entry to read
+  size_t limit = 0;    // entries up to this index may be read
+  size_t reached = 0;  // the entry the walk is at
+  uint64_t lastId = 0;
+  int idle = 0;
+  bool started = false;
+};
+Pool* pool = new Pool;  // never deleted (see the top)
+
+int onSetting = -1;  // -1: from the environment
+
+bool Available(const Pool& p) { return p.job && p.next < p.job->names.size() && p.next <= p.limit; }
+
+// The order of a search (find.cpp): ignoring case, then bytewise.
+bool SearchOrder(const std::string& a, const std::string& b) {
+  int c = strcasecmp(a.c_str(), b.c_str());
+  return c != 0 ? c < 0 : a < b;
+}
+
+// Opens a regular file whose lstat through the directory was `listed`,
+// neither following a link nor waiting (a FIFO put there since), and
+// reads its first block and its last two. The descriptor's own status
+// must show the same regular file; -1 otherwise.
+int OpenAndRead(int dirFd, const char* name, const struct stat& listed) {
+  int fd = openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_ino != listed.st_ino ||
+      st.st_dev != listed.st_dev) {
+    close(fd);
+    return -1;
+  }
+  char buffer[2 * Block];
+  if (pread(fd, buffer, Block, 0) > 0 && st.st_size > off_t(Block)) {
+    const off_t last = (st.st_size - 1) / off_t(Block);
+    const off_t from = (last > 1 ? last - 1 : 1) * off_t(Block);
+    (void)!pread(fd, buffer, size_t(st.st_size - from), from);
+  }
+  return fd;
+}
+
+// A subdirectory's listing and the statuses of its entries, which the
+// walk asks for when it gets there, and the ends of its first FirstFiles
+// regular files in the walk's order, so that the walk meets a warm
+// directory when it gets there.
+void ListDirectory(int dirFd, const char* name) {
+  int fd = openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  struct First {
+    std::string name;
+    struct stat st;
+  };
+  std::vector<First> first;  // sorted, at most FirstFiles
+  char buffer[8192];
+  for (;;) {
+    ssize_t n = getdents64(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (ssize_t at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const struct dirent64*>(buffer + at);
+      at += e->d_reclen;
+      if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+      struct stat st;
+      if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+      if (first.size() == FirstFiles && !SearchOrder(e->d_name, first.back().name)) continue;
+      First f{e->d_name, st};
+      auto place = std::upper_bound(first.begin(), first.end(), f,
+                                    [](const First& a, const First& b) { return SearchOrder(a.name, b.name); });
+      first.insert(place, std::move(f));
+      if (first.size() > FirstFiles) first.pop_back();
+    }
+  }
+  for (const First& f : first) {
+    int file = OpenAndRead(fd, f.name.c_str(), f.st);
+    if (file >= 0) close(file);
+  }
+  close(fd);
+}
+
+void ReadEntry(Job& job, size_t index) {
+  Slot& slot = job.slots[index % Ring];
+  slot.state.store(1, std::memory_order_relaxed);
+  slot.Clear();  // an entry the walk has left behind
+  slot.index = index;
+  const std::string& name = job.names[index];
+  if (name != "." && name != "..") {
+    slot.listed = fstatat(job.dirFd, name.c_str(), &slot.status, AT_SYMLINK_NOFOLLOW) == 0;
+    if (slot.listed && S_ISREG(slot.status.st_mode)) {
+      slot.fd = OpenAndRead(job.dirFd, name.c_str(), slot.status);
+    } else if (slot.listed && S_ISDIR(slot.status.st_mode)) {
+      ListDirectory(job.dirFd, name.c_str());
+    }
+  }
+  slot.state.store(2, std::memory_order_release);
+}
+
+void Work(Pool* p) {
+  for (;;) {
+    std::shared_ptr<Job> job;
+    size_t index;
+    {
+      std::unique_lock<std::mutex> hold(p->lock);
+      ++p->idle;
+      p->work.wait(hold, [p] { return Available(*p); });
+      --p->idle;
+      job = p->job;
+      index = p->next++;
+    }
+    ReadEntry(*job, index);
+  }
+}
+
+// A child of fork has none of the threads: it starts afresh (the old
+// state, whose lock the fork may have caught held, is left alone).
+void ForkPrepare() { pool->lock.lock(); }
+void ForkParent() { pool->lock.unlock(); }
+void ForkChild() { pool = new Pool; }
+
+void StartThreads(Pool& p) {
+  static const bool registered = pthread_atfork(ForkPrepare, ForkParent, ForkChild) == 0;
+  (void)registered;
+  for (int i = 0; i < Threads; ++i) std::thread(Work, &p).detach();
+  p.started = true;
+}
+
+void ResetReadAhead() {
+  std::shared_ptr<Job> old;
+  std::lock_guard<std::mutex> hold(pool->lock);
+  old.swap(pool->job);
+}
+ResetHook readAheadHook(ResetReadAhead);
+
+// The ready slot of entry `index` of the current listing, when the host
+// generation is still the listing's.
+Slot* ReadySlot(uint64_t id, size_t index, uint64_t generation) {
+  Job* job = pool->job.get();
+  if (!id || !job || job->id != id || job->generation != generation) return nullptr;
+  Slot& slot = job->slots[index % Ring];
+  if (slot.state.load(std::memory_order_acquire) != 2 || slot.index != index) return nullptr;
+  return &slot;
+}
+
+}  // namespace
+
+bool ReadAheadOn() {
+  if (onSetting < 0) {
+    const char* value = std::getenv("SORVANE_READ_AHEAD");
+    onSetting = value && !std::strcmp(value, "0") ? 0 : 1;
+  }
+  return onSetting == 1;
+}
+
+void SetReadAhead(bool on) {
+  onSetting = on ? 1 : 0;
+  if (!on) ResetReadAhead();
+}
+
+uint64_t ReadAheadListing(int dirFd, const std::string& hostDir, const std::vector<std::string>& names,
+                          uint64_t generation) {
+  if (!ReadAheadOn() || names.empty()) return 0;
+  int fd = fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  std::shared_ptr<Job> job;
+  uint64_t id;
+  {
+    std::lock_guard<std::mutex> hold(pool->lock);
+    id = ++pool->lastId;
+    job = std::make_shared<Job>(fd, hostDir, names, id, generation);
+    pool->job.swap(job);  // the listing before ends when its last reader does
+    pool->next = 0;
+    pool->reached = 0;
+    pool->limit = Window;
+    if (!pool->started) StartThreads(*pool);
+  }
+  pool->work.notify_all();
+  return id;
+}
+
+void ReadAheadReached(uint64_t id, size_t index) {
+  if (!id) return;
+  bool wake;
+  {
+    std::lock_guard<std::mutex> hold(pool->lock);
+    if (!pool->job || pool->job->id != id) return;
+    pool->reached = index;
+    if (index + Window <= pool->limit) return;
+    pool->limit = index + Window;
+    // Waking threads costs the walk a host call: only once a quarter of
+    // the window is free, or the rest of the listing.
+    const size_t size = pool->job->names.size();
+    const size_t end = pool->limit + 1 < size ? pool->limit + 1 : size;
+    wake = pool->idle > 0 && pool->next < end && (end - pool->next >= Window / 4 || end == size);
+  }
+  if (wake) pool->work.notify_all();
+}
+
+bool ReadAheadStatus(uint64_t id, size_t index, uint64_t generation, struct stat* st) {
+  Slot* slot = ReadySlot(id, index, generation);
+  if (!slot || !slot->listed) return false;
+  *st = slot->status;
+  return true;
+}
+
+int ReadAheadTake(const std::string& hostDir, const std::string& name, uint64_t generation) {
+  Job* job = pool->job.get();
+  if (!job) return -1;
+  const size_t index = pool->reached;
+  if (index >= job->names.size() || job->names[index] != name || job->hostDir != hostDir) return -1;
+  Slot* slot = ReadySlot(job->id, index, generation);
+  if (!slot || slot->fd < 0) return -1;
+  int fd = slot->fd;
+  slot->fd = -1;
+  return fd;
+}
+
+}  // namespace emu

@@ -1,0 +1,96 @@
+// The read-ahead pool hands the walk only what the walk itself would get:
+// each entry's status as lstat shows it, descriptors of regular files only
+// (never through a link, never of a FIFO), and nothing once the emulation
+// has changed a host file since the listing.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/emu/fs.h"
+#include "platform/emu/read_ahead.h"
+#include "support/machine_fixture.h"
+
+namespace {
+
+class EmuReadAheadTest : public MachineTest {
+ protected:
+  // Starts the pool on `names` of C:\d.
+  uint64_t List(const std::vector<std::string>& names) {
+    int fd = open((Root() + "/d").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    EXPECT_GE(fd, 0);
+    uint64_t id = emu::ReadAheadListing(fd, Root() + "/d", names, emu::HostGeneration());
+    close(fd);
+    return id;
+  }
+  // Waits (up to 5 s) for the status the pool took of entry `index`.
+  static bool Ready(uint64_t id, size_t index, struct stat* st) {
+    for (int i = 0; i < 5000; ++i) {
+      if (emu::ReadAheadStatus(id, index, emu::HostGeneration(), st)) return true;
+      usleep(1000);
+    }
+    return false;
+  }
+};
+
+TEST_F(EmuReadAheadTest, HandsOverDescriptorsOfRegularFilesOnly) {
+  const std::string outside = NewHostDir();
+  std::ofstream(outside + "/secret.exe") << "MZ outside";
+  WriteFile("C:\\d\\a.exe", std::string(10000, 'a'));
+  MakeDir("C:\\d\\sub");
+  const std::string d = Root() + "/d";
+  ASSERT_EQ(symlink((outside + "/secret.exe").c_str(), (d + "/link.exe").c_str()), 0);
+  ASSERT_EQ(symlink(outside.c_str(), (d + "/linkdir").c_str()), 0);
+  ASSERT_EQ(mkfifo((d + "/fifo.exe").c_str(), 0644), 0);
+  const struct {
+    const char* name;
+    mode_t type;
+    bool descriptor;
+  } cases[] = {
+      {"a.exe", S_IFREG, true},     {"fifo.exe", S_IFIFO, false}, {"link.exe", S_IFLNK, false},
+      {"linkdir", S_IFLNK, false}, {"sub", S_IFDIR, false},
+  };
+  std::vector<std::string> names;
+  for (const auto& c : cases) names.push_back(c.name);
+  const uint64_t id = List(names);
+  ASSERT_NE(id, 0u);
+  for (size_t i = 0; i < names.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    emu::ReadAheadReached(id, i);
+    struct stat st;
+    ASSERT_TRUE(Ready(id, i, &st));
+    EXPECT_EQ(st.st_mode & S_IFMT, cases[i].type);
+    int fd = emu::ReadAheadTake(d, cases[i].name, emu::HostGeneration());
+    EXPECT_EQ(fd >= 0, cases[i].descriptor);
+    if (fd < 0) continue;
+    struct stat opened;
+    ASSERT_EQ(fstat(fd, &opened), 0);
+    EXPECT_EQ(opened.st_ino, st.st_ino);
+    EXPECT_LT(emu::ReadAheadTake(d, cases[i].name, emu::HostGeneration()), 0);  // handed over once
+    close(fd);
+  }
+}
+
+TEST_F(EmuReadAheadTest, NothingIsHandedOverOnceTheEmulationChangedAFile) {
+  WriteFile("C:\\d\\a.exe", "MZ");
+  WriteFile("C:\\d\\b.exe", "MZ");
+  const uint64_t id = List({"a.exe", "b.exe"});
+  struct stat st;
+  ASSERT_TRUE(Ready(id, 1, &st));
+  emu::ReadAheadReached(id, 1);
+  // Only the entry the walk is at.
+  EXPECT_LT(emu::ReadAheadTake(Root() + "/d", "a.exe", emu::HostGeneration()), 0);
+  emu::HostFilesChanged();
+  EXPECT_FALSE(emu::ReadAheadStatus(id, 1, emu::HostGeneration(), &st));
+  EXPECT_LT(emu::ReadAheadTake(Root() + "/d", "b.exe", emu::HostGeneration()), 0);
+  // Nor from a listing no longer current.
+  List({"a.exe", "b.exe"});
+  EXPECT_FALSE(emu::ReadAheadStatus(id, 1, emu::HostGeneration(), &st));
+}
+
+}  // namespace
