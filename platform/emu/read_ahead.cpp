@@ -11,6 +11,7 @@
 #include <pthread.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,6 +39,13 @@ constexpr size_t Window = 64;
 constexpr size_t Ring = 2 * Window;
 constexpr size_t Block = 4096;
 constexpr size_t FirstFiles = 16;
+// A tree already in memory gains nothing and the pool's host calls cost the
+// walk CPU time: after WarmAfter files in a row whose blocks were all in the
+// page cache, the pool reads only the first entries of each listing and
+// every SampleEvery-th, until one of them was not.
+constexpr int WarmAfter = 64;
+constexpr size_t SampleEvery = 16;
+constexpr size_t SampledFirst = 4;
 
 // What a thread took of one entry.
 struct Slot {
@@ -78,13 +86,41 @@ struct Pool {
   size_t reached = 0;  // the entry the walk is at
   uint64_t lastId = 0;
   int idle = 0;
+  int cachedInARow = 0;
+  bool sampling = false;
   bool started = false;
 };
 Pool* pool = new Pool;  // never deleted (see the top)
 
 int onSetting = -1;  // -1: from the environment
 
-bool Available(const Pool& p) { return p.job && p.next < p.job->names.size() && p.next <= p.limit; }
+bool Sampled(size_t index) { return index < SampledFirst || index % SampleEvery == 0; }
+
+// The next entry a thread should read, or -1: while sampling, the entries
+// between two samples are passed over.
+long NextEntry(Pool& p) {
+  if (!p.job) return -1;
+  const size_t size = p.job->names.size();
+  if (p.sampling) {
+    while (p.next < size && p.next <= p.limit && !Sampled(p.next)) ++p.next;
+  }
+  return p.next < size && p.next <= p.limit ? long(p.next) : -1;
+}
+
+bool Available(Pool& p) { return NextEntry(p) >= 0; }
+
+// What reading an entry showed of the page cache.
+enum class Found { Cached, NotCached, Unknown };
+
+// Reads `count` bytes at `offset`, first without waiting for the disk;
+// false when they were not all in the page cache.
+bool ReadFindingCached(int fd, char* buffer, size_t count, off_t offset) {
+  struct iovec v = {buffer, count};
+  ssize_t n = preadv2(fd, &v, 1, offset, RWF_NOWAIT);
+  if (n == ssize_t(count)) return true;
+  (void)!pread(fd, buffer, count, offset);
+  return false;
+}
 
 // The order of a search (find.cpp): ignoring case, then bytewise.
 bool SearchOrder(const std::string& a, const std::string& b) {
@@ -95,8 +131,9 @@ bool SearchOrder(const std::string& a, const std::string& b) {
 // Opens a regular file whose lstat through the directory was `listed`,
 // neither following a link nor waiting (a FIFO put there since), and
 // reads its first block and its last two. The descriptor's own status
-// must show the same regular file; -1 otherwise.
-int OpenAndRead(int dirFd, const char* name, const struct stat& listed) {
+// must show the same regular file; -1 otherwise. *found tells whether the
+// blocks were in the page cache.
+int OpenAndRead(int dirFd, const char* name, const struct stat& listed, Found* found) {
   int fd = openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return -1;
   struct stat st;
@@ -106,11 +143,14 @@ int OpenAndRead(int dirFd, const char* name, const struct stat& listed) {
     return -1;
   }
   char buffer[2 * Block];
-  if (pread(fd, buffer, Block, 0) > 0 && st.st_size > off_t(Block)) {
+  const size_t head = st.st_size < off_t(Block) ? size_t(st.st_size) : Block;
+  bool cached = ReadFindingCached(fd, buffer, head, 0);
+  if (st.st_size > off_t(Block)) {
     const off_t last = (st.st_size - 1) / off_t(Block);
     const off_t from = (last > 1 ? last - 1 : 1) * off_t(Block);
-    (void)!pread(fd, buffer, size_t(st.st_size - from), from);
+    cached = ReadFindingCached(fd, buffer, size_t(st.st_size - from), from) && cached;
   }
+  *found = cached ? Found::Cached : Found::NotCached;
   return fd;
 }
 
@@ -145,42 +185,54 @@ void ListDirectory(int dirFd, const char* name) {
     }
   }
   for (const First& f : first) {
-    int file = OpenAndRead(fd, f.name.c_str(), f.st);
+    Found found;
+    int file = OpenAndRead(fd, f.name.c_str(), f.st, &found);
     if (file >= 0) close(file);
   }
   close(fd);
 }
 
-void ReadEntry(Job& job, size_t index) {
+Found ReadEntry(Job& job, size_t index) {
   Slot& slot = job.slots[index % Ring];
   slot.state.store(1, std::memory_order_relaxed);
   slot.Clear();  // an entry the walk has left behind
   slot.index = index;
   const std::string& name = job.names[index];
+  Found found = Found::Unknown;
   if (name != "." && name != "..") {
     slot.listed = fstatat(job.dirFd, name.c_str(), &slot.status, AT_SYMLINK_NOFOLLOW) == 0;
     if (slot.listed && S_ISREG(slot.status.st_mode)) {
-      slot.fd = OpenAndRead(job.dirFd, name.c_str(), slot.status);
+      slot.fd = OpenAndRead(job.dirFd, name.c_str(), slot.status, &found);
     } else if (slot.listed && S_ISDIR(slot.status.st_mode)) {
       ListDirectory(job.dirFd, name.c_str());
     }
   }
   slot.state.store(2, std::memory_order_release);
+  return found;
 }
 
 void Work(Pool* p) {
+  Found found = Found::Unknown;
   for (;;) {
     std::shared_ptr<Job> job;
     size_t index;
+    bool wakeAll = false;
     {
       std::unique_lock<std::mutex> hold(p->lock);
+      if (found == Found::Cached && ++p->cachedInARow >= WarmAfter) p->sampling = true;
+      if (found == Found::NotCached) {
+        p->cachedInARow = 0;
+        wakeAll = p->sampling;
+        p->sampling = false;
+      }
+      if (wakeAll) p->work.notify_all();
       ++p->idle;
       p->work.wait(hold, [p] { return Available(*p); });
       --p->idle;
       job = p->job;
       index = p->next++;
     }
-    ReadEntry(*job, index);
+    found = ReadEntry(*job, index);
   }
 }
 
@@ -201,6 +253,8 @@ void ResetReadAhead() {
   std::shared_ptr<Job> old;
   std::lock_guard<std::mutex> hold(pool->lock);
   old.swap(pool->job);
+  pool->cachedInARow = 0;
+  pool->sampling = false;
 }
 ResetHook readAheadHook(ResetReadAhead);
 
@@ -236,6 +290,7 @@ uint64_t ReadAheadListing(int dirFd, const std::string& hostDir, const std::vect
   if (fd < 0) return 0;
   std::shared_ptr<Job> job;
   uint64_t id;
+  bool sampling;
   {
     std::lock_guard<std::mutex> hold(pool->lock);
     id = ++pool->lastId;
@@ -245,14 +300,19 @@ uint64_t ReadAheadListing(int dirFd, const std::string& hostDir, const std::vect
     pool->reached = 0;
     pool->limit = Window;
     if (!pool->started) StartThreads(*pool);
+    sampling = pool->sampling;
   }
-  pool->work.notify_all();
+  if (sampling) {
+    pool->work.notify_one();
+  } else {
+    pool->work.notify_all();
+  }
   return id;
 }
 
 void ReadAheadReached(uint64_t id, size_t index) {
   if (!id) return;
-  bool wake;
+  bool wake = false, one = false;
   {
     std::lock_guard<std::mutex> hold(pool->lock);
     if (!pool->job || pool->job->id != id) return;
@@ -263,9 +323,15 @@ void ReadAheadReached(uint64_t id, size_t index) {
     // the window is free, or the rest of the listing.
     const size_t size = pool->job->names.size();
     const size_t end = pool->limit + 1 < size ? pool->limit + 1 : size;
-    wake = pool->idle > 0 && pool->next < end && (end - pool->next >= Window / 4 || end == size);
+    if (pool->sampling) {
+      // One thread, when a sample has just come within reach.
+      one = pool->idle > 0 && Sampled(pool->limit) && Available(*pool);
+    } else {
+      wake = pool->idle > 0 && pool->next < end && (end - pool->next >= Window / 4 || end == size);
+    }
   }
   if (wake) pool->work.notify_all();
+  if (one) pool->work.notify_one();
 }
 
 bool ReadAheadStatus(uint64_t id, size_t index, uint64_t generation, struct stat* st) {
