@@ -14,7 +14,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <climits>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -122,12 +122,6 @@ bool ReadFindingCached(int fd, char* buffer, size_t count, off_t offset) {
   return false;
 }
 
-// The order of a search (find.cpp): ignoring case, then bytewise.
-bool SearchOrder(const std::string& a, const std::string& b) {
-  int c = strcasecmp(a.c_str(), b.c_str());
-  return c != 0 ? c < 0 : a < b;
-}
-
 // Opens a regular file whose lstat through the directory was `listed`,
 // neither following a link nor waiting (a FIFO put there since), and
 // reads its first block and its last two. The descriptor's own status
@@ -156,16 +150,23 @@ int OpenAndRead(int dirFd, const char* name, const struct stat& listed, Found* f
 
 // A subdirectory's listing and the statuses of its entries, which the
 // walk asks for when it gets there, and the ends of its first FirstFiles
-// regular files in the walk's order, so that the walk meets a warm
-// directory when it gets there.
+// regular files in the walk's order (ignoring case, then bytewise, as a
+// search sorts), so that the walk meets a warm directory when it gets
+// there.
 void ListDirectory(int dirFd, const char* name) {
   int fd = openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return;
+  // The first files so far, sorted; kept on the stack, since a thread that
+  // allocated would get an arena of its own from malloc.
   struct First {
-    std::string name;
+    char name[NAME_MAX + 1];
     struct stat st;
+  } first[FirstFiles + 1];
+  size_t count = 0;
+  auto before = [](const char* a, const char* b) {
+    int c = strcasecmp(a, b);
+    return c != 0 ? c < 0 : std::strcmp(a, b) < 0;
   };
-  std::vector<First> first;  // sorted, at most FirstFiles
   char buffer[8192];
   for (;;) {
     ssize_t n = getdents64(fd, buffer, sizeof buffer);
@@ -176,17 +177,21 @@ void ListDirectory(int dirFd, const char* name) {
       if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
       struct stat st;
       if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-      if (first.size() == FirstFiles && !SearchOrder(e->d_name, first.back().name)) continue;
-      First f{e->d_name, st};
-      auto place = std::upper_bound(first.begin(), first.end(), f,
-                                    [](const First& a, const First& b) { return SearchOrder(a.name, b.name); });
-      first.insert(place, std::move(f));
-      if (first.size() > FirstFiles) first.pop_back();
+      if (count == FirstFiles && !before(e->d_name, first[count - 1].name)) continue;
+      size_t place = count;
+      while (place > 0 && before(e->d_name, first[place - 1].name)) {
+        first[place] = first[place - 1];
+        --place;
+      }
+      std::memcpy(first[place].name, e->d_name, std::strlen(e->d_name) + 1);  // at most NAME_MAX
+      first[place].st = st;
+      if (count < FirstFiles) ++count;
     }
   }
-  for (const First& f : first) {
+  for (size_t i = 0; i < count; ++i) {
+    const First& f = first[i];
     Found found;
-    int file = OpenAndRead(fd, f.name.c_str(), f.st, &found);
+    int file = OpenAndRead(fd, f.name, f.st, &found);
     if (file >= 0) close(file);
   }
   close(fd);
