@@ -407,7 +407,7 @@ def native_table(nat, lines, rows):
                  "after a warm-up. %s" % (
                      format(files, ","), t["samples"], format(t["folders"], ","), t["bytes"] / 1e9,
                      len(nat["floor"]["runs"]),
-                     "Cold: %s" % cold["skipped"] if "skipped" in cold else
+                     "Cold: skipped (%s)." % cold["skipped"] if "skipped" in cold else
                      "Cold: page cache dropped before each run, median of %d rounds." %
                      len(cold["floor"]["runs"]) if cold else "Cold: not measured."))
     lines.append("")
