@@ -55,6 +55,8 @@ def main(names):
         finally:
             if prefix:
                 prefix.stop_server()
+                for crash in prefix.crashes():
+                    check.failures.append("a process of the prefix crashed (%s): %s" % (prefix.log, crash))
                 if check.failures and os.environ.get("SORVANE_KEEP_PREFIX") == "1":
                     print("run-e2e: prefix kept at %s" % prefix.path)
                 else:

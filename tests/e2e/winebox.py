@@ -69,6 +69,9 @@ class Prefix:
         if os.path.lexists(os.path.join(self.path, "dosdevices", "z:")):
             raise WineError("the prefix still maps Z: to the Unix root")
         self.env = dict(os.environ, WINEPREFIX=self.path, **WINE_ENV)
+        # What every process of the prefix writes to stderr, Wine's crash
+        # reports included (beside drive_c: no scan sees it).
+        self.log = os.path.join(self.path, "wine-stderr.log")
         self.server = False
         tools = self.unix(TOOL_DIR)
         os.makedirs(tools, exist_ok=True)
@@ -112,17 +115,29 @@ class Prefix:
         if not self.server:
             self.start_server()
         # Files, not pipes: the processes Wine starts in the background
-        # inherit the handles and would hold a pipe open.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        # inherit the handles and would hold a pipe open. Their stderr stays
+        # the prefix's log, so a later crash of one of them is seen too.
+        with tempfile.TemporaryFile() as out, open(self.log, "a+b") as err:
+            start = err.seek(0, os.SEEK_END)
             code = subprocess.run(["wine", *args], env=self.env, cwd=self.drive_c, timeout=timeout,
                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err).returncode
             out.seek(0)
-            err.seek(0)
+            err.seek(start)
             done = subprocess.CompletedProcess(args, code, out.read(), err.read())
         if check and done.returncode != 0:
             raise WineError("wine %s exited %d: %s" % (" ".join(args), done.returncode,
                                                         done.stderr.decode(errors="replace")))
         return done
+
+    def crashes(self):
+        """Wine's reports of the processes of the prefix that crashed. Its
+        crash handler opens a console, which adds HKCU\\Console and a
+        temporary file in C:\\windows."""
+        try:
+            with open(self.log, encoding="latin-1") as f:
+                return [line.rstrip("\n") for line in f if line.startswith("wine: Unhandled")]
+        except FileNotFoundError:
+            return []
 
     def driver(self, *args, timeout=120, check=True):
         return self.wine(TOOL_DIR + "\\sorvane_e2e.exe", *args, timeout=timeout, check=check)
