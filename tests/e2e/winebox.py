@@ -26,10 +26,15 @@ def wine_arch():
 
 
 WINE_ARCH = wine_arch()
+# No Mono or Gecko installer prompts; and none of Wine's plug-and-play
+# drivers (HID, USB, game controllers): no scenario uses a device, and their
+# host process, winedevice.exe, crashed now and then at the start of a
+# server session, its crash handler's console then writing HKCU\Console and
+# a temporary file in C:\windows.
 WINE_ENV = {
     "WINEARCH": WINE_ARCH,
     "WINEDEBUG": os.environ.get("SORVANE_WINEDEBUG", "-all"),
-    "WINEDLLOVERRIDES": "mscoree,mshtml=",
+    "WINEDLLOVERRIDES": "mscoree,mshtml=;winebus.sys,winehid.sys,wineusb.sys,hidclass.sys=",
 }
 if WINE_ARCH == "win64":
     WINE_ENV["PATH"] = os.path.join(REPO, "scripts", "wine64") + os.pathsep + os.environ.get("PATH", "")
