@@ -183,8 +183,11 @@ def wine_check(args, chosen, work):
         shutil.copy(os.path.join(args.win32, "bench", "bench_driver.exe"), tools)
         copy_corpora(chosen, session.drive_c("corpus"))
         drive = session.drive_c()
-        before = snapshot(drive)
+        # Windows' view first: it starts the prefix's own processes, and what
+        # Wine writes at its start (a driver host's crash report, say) is not
+        # the scan's doing. The snapshot then holds what the scan meets.
         shown = windows_view(session)
+        before = snapshot(drive)
         count = sum(1 for e in before.values() if "sha256" in e)
         seconds, _, rc, out, err = session.wine("C:\\sorvane-bench\\bench_driver.exe")
         lines = out.splitlines()
