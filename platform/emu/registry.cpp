@@ -39,6 +39,7 @@ std::shared_ptr<Key> Share(Key* key) {
       if (r.key.get() == key) return r.key;
     }
   }
+  if (!key->parent) return nullptr;  // a tree not in the registry
   for (auto& k : key->parent->subkeys) {
     if (k.get() == key) return k;
   }
@@ -62,6 +63,15 @@ bool Refused(Key* key, REGSAM wanted) {
   KeyAccess a = reg::AccessOf(key);
   if (a == KeyAccess::None) return true;
   return a == KeyAccess::ReadOnly && (wanted & WriteRights);
+}
+
+// A call on a deleted key fails before any injected fault is looked up: the
+// key no longer has a path (its tree may be gone), and Windows fails such a
+// call whatever it asks.
+LONG Deleted(const char* op, const Key* key) {
+  if (!key->deleted) return ERROR_SUCCESS;
+  CountCall(op);
+  return ERROR_KEY_DELETED;
 }
 
 LONG Fault(const char* op, const std::string& path) {
@@ -115,8 +125,8 @@ LONG WINAPI RegOpenKeyExA(HKEY hkey, LPCSTR subKey, DWORD, REGSAM access, PHKEY 
   }
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
+  if (LONG e = Deleted("RegOpenKeyExA", base)) return e;
   if (LONG e = Fault("RegOpenKeyExA", Join(reg::PathOf(base), subKey))) return e;
-  if (base->deleted) return ERROR_KEY_DELETED;
   Key* key = reg::Find(base, subKey ? subKey : "");
   if (!key) return ERROR_FILE_NOT_FOUND;
   if (Refused(key, access)) return ERROR_ACCESS_DENIED;
@@ -134,8 +144,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hkey, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSA
   }
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
+  if (LONG e = Deleted("RegCreateKeyExA", base)) return e;
   if (LONG e = Fault("RegCreateKeyExA", Join(reg::PathOf(base), subKey))) return e;
-  if (base->deleted) return ERROR_KEY_DELETED;
   Key* key = reg::Find(base, subKey ? subKey : "");
   if (key) {
     if (Refused(key, access)) return ERROR_ACCESS_DENIED;
@@ -182,8 +192,8 @@ LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD, LPDWORD type, LPBY
     CountCall("RegQueryValueExA");
     return ERROR_INVALID_HANDLE;
   }
+  if (LONG e = Deleted("RegQueryValueExA", key)) return e;
   if (LONG e = Fault("RegQueryValueExA", ValuePath(key, name))) return e;
-  if (key->deleted) return ERROR_KEY_DELETED;
   if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   reg::Value* v = reg::FindValue(key, std::string(name ? name : ""));
   if (!v) return ERROR_FILE_NOT_FOUND;
@@ -200,8 +210,8 @@ LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD, DWORD type, const BYTE
     CountCall("RegSetValueExA");
     return ERROR_INVALID_HANDLE;
   }
+  if (LONG e = Deleted("RegSetValueExA", key)) return e;
   if (LONG e = Fault("RegSetValueExA", ValuePath(key, name))) return e;
-  if (key->deleted) return ERROR_KEY_DELETED;
   if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   if (size && !data) return ERROR_INVALID_PARAMETER;
   std::string bytes(reinterpret_cast<const char*>(data), data ? size : 0);
@@ -219,8 +229,8 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hkey, LPSTR className, LPDWORD classSize, LPDW
     CountCall("RegQueryInfoKeyA");
     return ERROR_INVALID_HANDLE;
   }
+  if (LONG e = Deleted("RegQueryInfoKeyA", key)) return e;
   if (LONG e = Fault("RegQueryInfoKeyA", reg::PathOf(key))) return e;
-  if (key->deleted) return ERROR_KEY_DELETED;
   if (className && classSize && *classSize) className[0] = 0;
   if (classSize) *classSize = 0;
   if (maxClassLength) *maxClassLength = 0;
@@ -248,8 +258,8 @@ LONG WINAPI RegEnumValueA(HKEY hkey, DWORD index, LPSTR name, LPDWORD nameSize, 
     CountCall("RegEnumValueA");
     return ERROR_INVALID_HANDLE;
   }
+  if (LONG e = Deleted("RegEnumValueA", key)) return e;
   if (LONG e = Fault("RegEnumValueA", reg::PathOf(key))) return e;
-  if (key->deleted) return ERROR_KEY_DELETED;
   if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   if (!name || !nameSize) return ERROR_INVALID_PARAMETER;
   if (index >= key->values.size()) return ERROR_NO_MORE_ITEMS;
@@ -270,8 +280,8 @@ LONG WINAPI RegEnumKeyExA(HKEY hkey, DWORD index, LPSTR name, LPDWORD nameSize, 
     CountCall("RegEnumKeyExA");
     return ERROR_INVALID_HANDLE;
   }
+  if (LONG e = Deleted("RegEnumKeyExA", key)) return e;
   if (LONG e = Fault("RegEnumKeyExA", reg::PathOf(key))) return e;
-  if (key->deleted) return ERROR_KEY_DELETED;
   if (!(access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
   if (!name || !nameSize) return ERROR_INVALID_PARAMETER;
   if (index >= key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
@@ -292,8 +302,8 @@ LONG WINAPI RegDeleteValueA(HKEY hkey, LPCSTR name) {
     CountCall("RegDeleteValueA");
     return ERROR_INVALID_HANDLE;
   }
+  if (LONG e = Deleted("RegDeleteValueA", key)) return e;
   if (LONG e = Fault("RegDeleteValueA", ValuePath(key, name))) return e;
-  if (key->deleted) return ERROR_KEY_DELETED;
   if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   return reg::RemoveValue(key, WidenAnsi(name ? name : "")) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
@@ -305,8 +315,8 @@ LONG WINAPI RegDeleteKeyA(HKEY hkey, LPCSTR subKey) {
     CountCall("RegDeleteKeyA");
     return ERROR_INVALID_HANDLE;
   }
+  if (LONG e = Deleted("RegDeleteKeyA", base)) return e;
   if (LONG e = Fault("RegDeleteKeyA", Join(reg::PathOf(base), subKey))) return e;
-  if (base->deleted) return ERROR_KEY_DELETED;
   if (!subKey || !*subKey) return ERROR_INVALID_PARAMETER;
   Key* key = reg::Find(base, subKey);
   if (!key) return ERROR_FILE_NOT_FOUND;

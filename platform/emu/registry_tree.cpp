@@ -98,6 +98,8 @@ Key::~Key() {
     if (k.use_count() == 1) {
       for (auto& s : k->subkeys) pending.push_back(std::move(s));
       k->subkeys.clear();
+    } else {
+      Detach(k.get());  // an open handle holds it: it outlives this tree
     }
   }
 }
@@ -187,15 +189,20 @@ Key* Create(Key* base, const std::string& ansiSubPath, bool listed, bool byMachi
   return Create(base, WidenAnsi(ansiSubPath), listed, byMachine);
 }
 
-void Remove(Key* key) {
-  Key* parent = key->parent;
-  std::vector<Key*> pending = {key};
+void Detach(Key* top) {
+  std::vector<Key*> pending = {top};
   while (!pending.empty()) {
     Key* k = pending.back();
     pending.pop_back();
     k->deleted = true;
+    k->parent = nullptr;
     for (auto& s : k->subkeys) pending.push_back(s.get());
   }
+}
+
+void Remove(Key* key) {
+  Key* parent = key->parent;
+  Detach(key);
   if (!parent) return;
   auto& subs = parent->subkeys;
   subs.erase(std::remove_if(subs.begin(), subs.end(),

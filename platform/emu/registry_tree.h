@@ -39,6 +39,7 @@ struct Key {
   std::vector<std::shared_ptr<Key>> subkeys;  // sorted ignoring case
   bool listed = false;                        // named by a file, the code or the control API
   bool deleted = false;                       // removed while a handle may still hold it
+                                              // (then parent is null: its tree may be freed)
   bool spelled = true;                        // false while only the machine has named it
 
   Key() = default;
@@ -74,6 +75,9 @@ Key* Find(Key* base, const std::string& ansiSubPath);
 // the spelling given here, unless `byMachine` is set.
 Key* Create(Key* base, const Name& subPath, bool listed, bool byMachine = false);
 Key* Create(Key* base, const std::string& ansiSubPath, bool listed, bool byMachine = false);
+// Marks a key and its whole subtree deleted and cuts their parent links, so
+// that a handle still holding one of them never walks up into freed keys.
+void Detach(Key* top);
 // Detaches a key from its parent and marks its whole subtree deleted.
 void Remove(Key* key);
 

@@ -104,6 +104,59 @@ TEST_F(EmuRegistryTest, AHandleToADeletedKeyReportsIt) {
   RegCloseKey(key);
 }
 
+// Handles to a deleted key and to a key below it, whichever way the tree
+// went, answer ERROR_KEY_DELETED and close, also after the keys between them
+// are freed (the ASan build checks that no freed key is read).
+TEST_F(EmuRegistryTest, HandlesInsideADeletedTreeReportItAndClose) {
+  struct Route {
+    const char* name;
+    void (*remove)();
+  };
+  const Route routes[] = {
+      {"RegDeleteKeyA on 9x", [] {
+         emu::SetPlatform(emu::Platform::Win98);
+         EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "T"), ERROR_SUCCESS);
+       }},
+      {"RegDeleteKeyA leaf by leaf", [] {
+         for (const char* k : {"T\\Sub\\Deeper", "T\\Sub", "T"})
+           EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, k), ERROR_SUCCESS);
+       }},
+      {"control API", [] { emu::DeleteRegistryTree("HKCU\\T"); }},
+      {".reg file", [] { Load("REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\T]\r\n"); }},
+  };
+  for (const auto& route : routes) {
+    SCOPED_TRACE(route.name);
+    emu::ResetMachine();
+    emu::SetRegistryString("HKCU\\T\\Sub\\Deeper", "v", "x");
+    // Nothing holds T\\Sub: once T's handle is closed, only Deeper's remains.
+    HKEY keys[2];
+    const char* paths[] = {"T", "T\\Sub\\Deeper"};
+    for (int i = 0; i < 2; ++i)
+      ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, paths[i], 0, KEY_ALL_ACCESS, &keys[i]), ERROR_SUCCESS);
+    route.remove();
+    EXPECT_FALSE(emu::RegistryKeyExists("HKCU\\T"));
+    for (HKEY key : keys) {
+      char name[16];
+      DWORD size = sizeof name, infoValues = 0;
+      HKEY sub;
+      EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
+      EXPECT_EQ(RegEnumValueA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+      EXPECT_EQ(RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+      EXPECT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &infoValues,
+                                 nullptr, nullptr, nullptr, nullptr),
+                ERROR_KEY_DELETED);
+      EXPECT_EQ(RegSetValueExA(key, "w", 0, REG_SZ, reinterpret_cast<const BYTE*>("y"), 2), ERROR_KEY_DELETED);
+      EXPECT_EQ(RegDeleteValueA(key, "v"), ERROR_KEY_DELETED);
+      EXPECT_EQ(RegOpenKeyExA(key, "", 0, KEY_READ, &sub), ERROR_KEY_DELETED);
+      EXPECT_EQ(RegCreateKeyExA(key, "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
+                ERROR_KEY_DELETED);
+      EXPECT_EQ(RegDeleteKeyA(key, "Sub"), ERROR_KEY_DELETED);
+      EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    }
+    EXPECT_FALSE(emu::RegistryKeyExists("HKCU\\T"));
+  }
+}
+
 TEST_F(EmuRegistryTest, FaultsAreKeyedByKeyPathOrValuePath) {
   emu::SetRegistryString("HKCU\\K", "a", "1");
   emu::SetRegistryString("HKCU\\K", "b", "2");
