@@ -20,13 +20,19 @@ void RemoveDetectedFile(const char* path, const char* name, const char* attribut
     EmitResultLine("%s     %s removed", path, name);
     return;
   }
-  // The file stays: with the attributes it had.
-  if (oldAttributes != INVALID_FILE_ATTRIBUTES && oldAttributes != FILE_ATTRIBUTE_ARCHIVE)
-    SetFileAttributesA(path, oldAttributes);
   EmitResultLine("%s     %s Unable to remove", path, name);
   // Once one removal is pending the run must ask for the restart: a later
   // scheduling that fails does not take that back.
-  if (ScheduleDeleteAtRestart(path)) RestartNeeded = 1;
+  const bool scheduled = ScheduleDeleteAtRestart(path) != 0;
+  if (scheduled) RestartNeeded = 1;
+  // The file stays, with the attributes it had; but the removal at the
+  // next start refuses a read-only file, so one waiting for it is left
+  // without that attribute.
+  if (oldAttributes == INVALID_FILE_ATTRIBUTES) return;
+  DWORD attributes = oldAttributes;
+  if (scheduled) attributes &= ~DWORD(FILE_ATTRIBUTE_READONLY);
+  if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
+  if (attributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesA(path, attributes);
 }
 
 bool RenameDetectedFile(const char* path, const char* name, char* renamedTo) {

@@ -142,15 +142,18 @@ class Machine:
         self.samples.append(sample)
         return sample
 
-    def running_backdoor(self, path, guard=False, run_entries=0):
+    def running_backdoor(self, path, guard=False, run_entries=0, attributes=None):
         """A sleeper padded to a record, started before the scan. A guarded
         one refuses termination, so it stays and its removal is deferred."""
         record = int(subprocess.run([self.builds.forge, "find-record", self.builds.sleeper], check=True,
                                     stdout=subprocess.PIPE, text=True).stdout.split()[0])
         self.forge("backdoor", str(record), self._target(path), "--from", self.builds.sleeper)
+        if attributes:
+            self.attributes(path, attributes)
         sample = Sample(path, BACKDOOR_NAMES[record - 1], "Unable to remove" if guard else "removed",
                         run_entries)
         sample.running, sample.guard = True, guard
+        sample.attributes = attributes
         self.samples.append(sample)
         return sample
 

@@ -142,7 +142,9 @@ def refused_and_unkillable(builds, prefix, check):
     refused, it is scheduled, the restart question follows the statistics,
     and No leaves the program and the machine running."""
     m = infection.Machine(prefix, builds)
-    guarded = m.running_backdoor(r"C:\Program Files\Sync Agent\syncagent.exe", guard=True)
+    # Read-only: the removal at the next start must still be able to delete it.
+    guarded = m.running_backdoor(r"C:\Program Files\Sync Agent\syncagent.exe", guard=True,
+                                 attributes=infection.READONLY | infection.HIDDEN)
     m.clean_tree(r"C:\users\Public\Documents\Notes", 40, 3)
     o = session.run(prefix, m)
     line = guarded.path + SEP + guarded.name + " Unable to remove"
@@ -154,6 +156,9 @@ def refused_and_unkillable(builds, prefix, check):
     check.equal([("\\??\\" + guarded.path, "")], o.pending, "pending renames")
     check.equal({guarded.path: True}, o.alive, "the guarded process runs on")
     check.true(prefix.exists(guarded.path), "the file is gone")
+    after = {p: a for a, _, p in o.tree_after}
+    check.equal(infection.HIDDEN, after.get(guarded.path, 0) & (infection.READONLY | infection.HIDDEN),
+                "attributes of the file waiting for the next start")
     check.equal(0, o.scan.exit_code, "exit code after OK")
     expect_untouched(check, o, m)
     expect_next_start(check, prefix, [guarded.path])

@@ -260,26 +260,39 @@ TEST_F(BackdoorScannerTest, DeletionResetsAttributesFirst) {
 
 TEST_F(BackdoorScannerTest, AFileStillThereKeepsItsAttributes) {
   constexpr DWORD Kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  // A file waiting for its removal at the next start loses read-only only:
+  // that removal would refuse it.
+  constexpr DWORD Pending = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   const struct {
     const char* what;
     int mode, memoryAction;
     const char* path;
+    DWORD before, after;
+    bool scheduleFails;
   } cases[] = {
-      {"deletion refused", ActionClean, 0, "C:\\d\\s.exe"},
-      {"deletion refused after the memory scan", 0, ActionClean, "C:\\d\\s.exe"},
-      {"reported", ActionReport, 0, "C:\\d\\s.exe"},
-      {"rename failed", ActionRename, 0, "C:\\d.x\\s"},
+      {"deletion refused, scheduled", ActionClean, 0, "C:\\d\\s.exe", Kept, Pending, false},
+      {"read-only alone, scheduled", ActionClean, 0, "C:\\d\\s.exe", FILE_ATTRIBUTE_READONLY,
+       FILE_ATTRIBUTE_NORMAL, false},
+      {"deletion and scheduling refused", ActionClean, 0, "C:\\d\\s.exe", Kept, Kept, true},
+      {"deletion refused after the memory scan", 0, ActionClean, "C:\\d\\s.exe", Kept, Pending,
+       false},
+      {"reported", ActionReport, 0, "C:\\d\\s.exe", Kept, Kept, false},
+      {"rename failed", ActionRename, 0, "C:\\d.x\\s", Kept, Kept, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    emu::ResetMachine();
+    emu::MapDrive('C', Root());
+    InstallMainWindow();
     Put(c.path, forge::BackdoorSample(0));
-    emu::SetAttributes(c.path, Kept);
+    emu::SetAttributes(c.path, c.before);
     emu::FailOperation("DeleteFileA", c.path, ERROR_ACCESS_DENIED);
+    if (c.scheduleFails) emu::FailOperation("MoveFileExA", c.path, ERROR_ACCESS_DENIED);
     ActionMode = c.mode;
     MemoryAction = c.memoryAction;
     ScanBackdoorFile(kRow, c.path);
     EXPECT_TRUE(Exists(c.path));
-    EXPECT_EQ(emu::Attributes(c.path), Kept);
+    EXPECT_EQ(emu::Attributes(c.path), c.after);
   }
 }
 

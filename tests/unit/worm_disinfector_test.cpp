@@ -171,6 +171,8 @@ TEST_F(WormTest, ARepairIsAllOrNothing) {
 
 TEST_F(WormTest, AFileStillThereGetsItsAttributesBack) {
   constexpr DWORD Kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  // Waiting for its removal at the next start, which refuses read-only.
+  constexpr DWORD Pending = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   const struct {
     const char* what;
     int mode;
@@ -178,15 +180,21 @@ TEST_F(WormTest, AFileStillThereGetsItsAttributesBack) {
     const char* fault;  // an operation that fails on the file
     const char* path;
     const char* endsAt;  // where the file is afterwards
+    DWORD after;
+    bool scheduleFails;
   } cases[] = {
-      {"memory scan detection", ActionClean, true, nullptr, Sample, Sample},
-      {"repaired", ActionClean, false, nullptr, Sample, Sample},
-      {"repair failed", ActionClean, false, "_chsize", Sample, Sample},
-      {"renamed", ActionRename, false, nullptr, Sample, "C:\\samples\\host.Vxe"},
-      {"rename failed", ActionRename, false, nullptr, "C:\\tools.new\\file", "C:\\tools.new\\file"},
-      {"deletion refused", ActionDelete, false, "DeleteFileA", Sample, Sample},
-      {"reported", ActionReport, false, nullptr, Sample, Sample},
-      {"no action", 0, false, nullptr, Sample, Sample},
+      {"memory scan detection", ActionClean, true, nullptr, Sample, Sample, Kept, false},
+      {"repaired", ActionClean, false, nullptr, Sample, Sample, Kept, false},
+      {"repair failed", ActionClean, false, "_chsize", Sample, Sample, Kept, false},
+      {"renamed", ActionRename, false, nullptr, Sample, "C:\\samples\\host.Vxe", Kept, false},
+      {"rename failed", ActionRename, false, nullptr, "C:\\tools.new\\file", "C:\\tools.new\\file",
+       Kept, false},
+      {"deletion refused, scheduled", ActionDelete, false, "DeleteFileA", Sample, Sample, Pending,
+       false},
+      {"deletion and scheduling refused", ActionDelete, false, "DeleteFileA", Sample, Sample, Kept,
+       true},
+      {"reported", ActionReport, false, nullptr, Sample, Sample, Kept, false},
+      {"no action", 0, false, nullptr, Sample, Sample, Kept, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -198,9 +206,10 @@ TEST_F(WormTest, AFileStillThereGetsItsAttributesBack) {
     ActionMode = c.mode;
     SingleFileMode = c.single;
     if (c.fault) emu::FailOperation(c.fault, c.path, ERROR_ACCESS_DENIED);
+    if (c.scheduleFails) emu::FailOperation("MoveFileExA", c.path, ERROR_ACCESS_DENIED);
     ScanWormFile(Row, c.path);
     EXPECT_EQ(FilesInfected, 1);
-    EXPECT_EQ(emu::Attributes(c.endsAt), Kept);
+    EXPECT_EQ(emu::Attributes(c.endsAt), c.after);
   }
 }
 
