@@ -4,6 +4,7 @@
 // test decides whether the service may be stopped at all.
 #include "cleanup/service_stop.h"
 
+#include "cleanup/image_identity.h"
 #include "platform/system.h"
 
 namespace {
@@ -68,34 +69,43 @@ bool ImagePathNames(const char* value, const char* imagePath) {
   char expanded[ValueSize];
   DWORD n = ExpandEnvironmentStringsA(value, expanded, sizeof expanded);
   if (n == 0 || n > sizeof expanded) return false;
-  const char* path = expanded;
+  char* path = expanded;
   while (*path == ' ' || *path == '\t') ++path;
   bool quoted = *path == '"';
-  char program[ValueSize];
   if (quoted) {
-    const char* end = strchr(path + 1, '"');
+    char* end = strchr(++path, '"');
     if (!end) return false;
-    size_t length = static_cast<size_t>(end - (path + 1));
-    memcpy(program, path + 1, length);
-    program[length] = 0;
-  } else {
-    snprintf(program, sizeof program, "%s", path);
+    *end = 0;
   }
-  // The native forms the service manager also accepts.
-  const char* rest = program;
+  // The native forms the service manager also accepts: "\??\", and
+  // "\SystemRoot\" or a relative path for the Windows directory.
+  if (StartsWithNoCase(path, "\\??\\")) path += 4;
+  char windows[MAX_PATH];
+  const char* under = nullptr;
+  if (StartsWithNoCase(path, "\\SystemRoot\\")) {
+    under = path + strlen("\\SystemRoot\\");
+  } else if (*path && *path != '\\' && path[1] != ':') {
+    under = path;
+  }
   char rooted[ValueSize + MAX_PATH];
-  if (StartsWithNoCase(rest, "\\??\\")) rest += 4;
-  if (StartsWithNoCase(rest, "\\SystemRoot\\")) {
-    char windows[MAX_PATH];
+  if (under) {
     UINT w = GetWindowsDirectoryA(windows, sizeof windows);
     if (w == 0 || w >= sizeof windows) return false;
-    snprintf(rooted, sizeof rooted, "%s\\%s", windows, rest + strlen("\\SystemRoot\\"));
-    rest = rooted;
+    snprintf(rooted, sizeof rooted, "%s\\%s", windows, under);
+    path = rooted;
   }
-  if (quoted) return _stricmp(rest, imagePath) == 0;
-  // Unquoted: the image, maybe followed by arguments.
-  size_t length = strlen(imagePath);
-  return _strnicmp(rest, imagePath, length) == 0 && (rest[length] == 0 || rest[length] == ' ');
+  // Quoted: the path as a whole. Unquoted: the image, maybe followed by
+  // arguments, so each part up to a blank is tried, shortest first.
+  for (char* cut = path;; ++cut) {
+    if (quoted ? *cut == 0 : *cut == 0 || *cut == ' ' || *cut == '\t') {
+      char kept = *cut;
+      *cut = 0;
+      bool same = SameImageFile(path, imagePath);
+      *cut = kept;
+      if (same) return true;
+    }
+    if (*cut == 0) return false;
+  }
 }
 
 int ServiceRunsImage(const char* serviceName, const char* imagePath) {

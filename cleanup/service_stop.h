@@ -24,6 +24,7 @@ int ServiceRegistryKeys(const char* serviceName, const char* imagePath);
 int ServiceRunsImage(const char* serviceName, const char* imagePath);
 
 // True when the "ImagePath" text `value` starts the program `imagePath`:
-// after expanding variables, the quoted or leading path equals it ignoring
-// case ("\??\" and "\SystemRoot\" forms included).
+// after expanding variables, the quoted or leading path names the same file
+// as SameImageFile decides (case, a "\??\" prefix, short 8.3 forms);
+// "\SystemRoot\" and relative paths are taken under the Windows directory.
 bool ImagePathNames(const char* value, const char* imagePath);

@@ -220,22 +220,31 @@ TEST_F(MemoryScanTest, NtStopsAnUnkillableServiceOnVersions4And5Only) {
 // An unkillable infected image whose file name is a service's name: the
 // service is stopped only when its registration runs that image.
 TEST_F(MemoryScanTest, OnlyAServiceThatRunsTheImageIsStopped) {
+  const char kLong[] = "C:\\Program Files\\Evil Co\\evil.exe";  // short: C:\PROGRA~1\EVILCO~1
+  WriteFile(kLong, "evil");
   const struct {
     const char* imagePath;  // the service's "ImagePath"
     bool stopped;
+    const char* image;      // the infected process's image
   } cases[] = {
-      {"", true},  // the image itself, as AddService writes it
-      {"\"C:\\WINDOWS\\EVIL.EXE\" -service", true},
-      {"%SystemRoot%\\evil.exe", true},
-      {"C:\\WINDOWS\\system32\\mstask.exe", false},  // another program
-      {"C:\\WINDOWS\\evil.exe.bak", false},
+      {"", true, kEvil},  // the image itself, as AddService writes it
+      {"\"C:\\WINDOWS\\EVIL.EXE\" -service", true, kEvil},
+      {"%SystemRoot%\\evil.exe", true, kEvil},
+      {"C:\\WINDOWS\\system32\\mstask.exe", false, kEvil},  // another program
+      {"C:\\WINDOWS\\evil.exe.bak", false, kEvil},
+      // The short (8.3) form of the running image's path.
+      {"C:\\PROGRA~1\\EVILCO~1\\evil.exe", true, kLong},
+      {"\"c:\\progra~1\\evilco~1\\EVIL.EXE\" -service", true, kLong},
+      {"C:\\PROGRA~1\\EVILCO~1\\EVIL.EXE -k net", true, kLong},
+      {"C:\\Program Files\\Evil Co\\evil.exe -k net", true, kLong},
+      {"C:\\PROGRA~1\\EVILCO~2\\evil.exe", false, kLong},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.imagePath);
     Fresh(emu::Platform::WinXP);
     emu::ProcessOptions unkillable;
     unkillable.canTerminate = false;
-    DWORD evil = emu::AddProcess(kEvil, unkillable);
+    DWORD evil = emu::AddProcess(c.image, unkillable);
     DWORD host = c.stopped ? evil : emu::AddProcess("C:\\WINDOWS\\system32\\mstask.exe");
     emu::ServiceOptions service;
     service.processId = host;

@@ -111,6 +111,9 @@ TEST_F(ServiceStopTest, ImagePathForms) {
       {"%windir%\\evil.exe /run", true},
       {"\\SystemRoot\\evil.exe", true},
       {"\\??\\C:\\WINDOWS\\evil.exe", true},
+      {"evil.exe -k", true},  // relative: to the Windows directory
+      {"\\SystemRoot\\system32\\evil.exe", false},
+      {"system32\\evil.exe", false},
       {"C:\\WINDOWS\\evil.exe2", false},
       {"C:\\WINDOWS\\evil.ex", false},
       {"C:\\WINDOWS\\system32\\evil.exe", false},
@@ -121,6 +124,7 @@ TEST_F(ServiceStopTest, ImagePathForms) {
       {"", false},
   };
   for (const auto& c : cases) EXPECT_EQ(ImagePathNames(c.value, kImage), c.names) << c.value;
+  EXPECT_TRUE(ImagePathNames("system32\\evil.exe -k", "C:\\WINDOWS\\system32\\evil.exe"));
   EXPECT_FALSE(ImagePathNames("", ""));
   EXPECT_FALSE(ImagePathNames("C:\\WINDOWS\\evil.exe", ""));
 }

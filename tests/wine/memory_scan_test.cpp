@@ -173,6 +173,14 @@ TEST_F(MemoryScanTest, ARealServiceIsStoppedAndItsRegistrationRemoved) {
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, ServiceKey("sorvtest").c_str()));
   EXPECT_EQ(ServiceRegistryKeys("sorvtest", image.c_str()), 1);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ServiceKey("sorvtest").c_str()));
+
+  // Registered by the short (8.3) form of the image's path: the same file.
+  char shortForm[MAX_PATH];
+  ASSERT_GT(GetShortPathNameA(image.c_str(), shortForm, sizeof shortForm), 0u);
+  ASSERT_STRCASENE(shortForm, image.c_str());
+  ASSERT_TRUE(WriteWindowsServiceKey("sorvtest", "\"" + std::string(shortForm) + "\" -k"));
+  EXPECT_EQ(ServiceRegistryKeys("sorvtest", image.c_str()), 1) << shortForm;
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ServiceKey("sorvtest").c_str()));
 }
 
 // Runs the WinXPOnly tests in a copy of this exe that Wine reports as
