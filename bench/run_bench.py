@@ -272,7 +272,7 @@ class WineSession:
         arch = subprocess.run([os.path.join(ROOT, "scripts", "wine-arch")], check=True,
                               capture_output=True, text=True).stdout.strip()
         self.env = dict(os.environ, WINEARCH=arch, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+                        WINEDLLOVERRIDES="mscoree,mshtml=;winebus.sys,winehid.sys,wineusb.sys,hidclass.sys=")
         if arch == "win64":  # x86_64 builds under wine64 (scripts/wine-arch)
             self.env["PATH"] = os.path.join(ROOT, "scripts", "wine64") + os.pathsep + self.env["PATH"]
         self.xvfb = None

@@ -15,8 +15,13 @@ if [ "$WINEARCH" = win64 ]; then
   export PATH
 fi
 export WINEDEBUG="${SORVANE_WINEDEBUG:--all}"
-# No Mono or Gecko installer prompts in a fresh prefix.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko installer prompts in a fresh prefix, and no plug-and-play
+# drivers: nothing here uses a device, and their host process, winedevice.exe,
+# crashed now and then at the start of a server session. The same value in
+# every Wine process of the project (bench/run_bench.py, tests/e2e/winebox.py):
+# a prefix set up with the drivers and run without them, or the reverse,
+# installs or removes devices in the middle of a scan.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winebus.sys,winehid.sys,wineusb.sys,hidclass.sys="
 
 # Pid of the Xvfb that wine_display_start started, empty when none.
 SORVANE_XVFB_PID=
