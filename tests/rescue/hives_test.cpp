@@ -4,6 +4,8 @@
 #include <hivex.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <functional>
 
@@ -216,6 +218,36 @@ TEST_F(HivesTest, WritesBackOnlyWhatChanged) {
       }
     }
     c.check(dir_);
+  }
+}
+
+// A hive that cannot be written is an error naming it and why, and is left
+// byte-identical; where even its original cannot be put back, the error
+// names the copy kept of it. Hives written before it stay written.
+TEST_F(HivesTest, AHiveThatFailsToBeWrittenIsLeftAsItWas) {
+  const struct {
+    const char* op;
+    int times;
+    bool restored;
+  } cases[] = {{"hivex_commit", -1, true}, {"hive overwrite", 1, true}, {"hive overwrite", -1, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.op) + " times " + std::to_string(c.times));
+    TearDown();
+    SetUp();
+    emu::CreateRegistryKey("HKLM\\SOFTWARE\\New");
+    emu::DeleteRegistryTree("HKCU\\Software\\DateTime2");  // alice's
+    emu::FailOperation(c.op, "alice", ERROR_ACCESS_DENIED, c.times);
+    std::vector<CommittedHive> done;
+    EXPECT_FALSE(hives_.Commit(dir_ + "/backup", &done, &error_));
+    ASSERT_EQ(1u, done.size());
+    EXPECT_EQ("SOFTWARE", done[0].label);
+    EXPECT_EQ(user_[0], Slurp(dir_ + "/backup/alice")) << "the copy of the original";
+    EXPECT_EQ(c.restored, Slurp(dir_ + "/alice") == user_[0]);
+    EXPECT_EQ(user_[1], Slurp(dir_ + "/bob"));
+    EXPECT_NE(std::string::npos, error_.find("hive alice")) << error_;
+    EXPECT_NE(std::string::npos, error_.find(std::strerror(ENOSPC))) << error_;
+    EXPECT_EQ(c.restored, error_.find("left as it was") != std::string::npos) << error_;
+    EXPECT_EQ(c.restored, error_.find(dir_ + "/backup/alice") == std::string::npos) << error_;
   }
 }
 

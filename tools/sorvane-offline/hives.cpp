@@ -17,6 +17,7 @@
 #include <fstream>
 #include <set>
 
+#include "platform/emu/machine.h"
 #include "platform/emu/registry_tree.h"
 #include "platform/emu/text_codec.h"
 
@@ -225,6 +226,24 @@ bool CreateFileWith(const std::string& path, const std::string& bytes) {
   return OverwriteFile(path, bytes);
 }
 
+// Test faults, through the emulated machine's table keyed by the hive's
+// label: "hivex_commit" fails the writing of the new hive, "hive overwrite"
+// stops a write over the hive half way, as a full disk would.
+bool Injected(const char* op, const HiveFile& f) {
+  DWORD error;
+  if (!emu::ShouldFail(op, f.label.c_str(), &error)) return false;
+  errno = ENOSPC;
+  return true;
+}
+
+// Writes `bytes` over the hive file (OverwriteFile), or fails as injected.
+bool WriteOver(const HiveFile& f, const std::string& bytes) {
+  if (!Injected("hive overwrite", f)) return OverwriteFile(f.host, bytes);
+  OverwriteFile(f.host, bytes.substr(0, bytes.size() / 2));
+  errno = ENOSPC;
+  return false;
+}
+
 std::string BackupName(const std::string& label) {
   std::string name;
   for (char c : label) name += c == '\\' || c == '/' ? '_' : c;
@@ -386,11 +405,21 @@ bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* com
       if (key && !Sync(s.handles[i], b.node, key, b.skip, true, &changed)) ok = false;
     }
     std::string written;
-    ok = ok && hivex_commit(s.handles[i], fresh.c_str(), 0) == 0 && ReadFile(fresh, &written);
+    ok = ok && !Injected("hivex_commit", f) && hivex_commit(s.handles[i], fresh.c_str(), 0) == 0 &&
+         ReadFile(fresh, &written);
+    int why = errno;  // taken before unlink, whose own failure would replace it
     unlink(fresh.c_str());
-    if (!ok || !OverwriteFile(f.host, written)) {
-      int why = errno;
-      OverwriteFile(f.host, original);
+    if (ok && !WriteOver(f, written)) {
+      ok = false;
+      why = errno;
+      if (!WriteOver(f, original)) {
+        *error = "cannot write the hive " + f.label + ": " + std::strerror(why) +
+                 "; nor put its original back, which is kept as " + backup;
+        return false;
+      }
+    }
+    if (!ok) {
+      // Nothing of the hive's file was changed, or its original is back.
       *error = "cannot write the hive " + f.label + " (left as it was): " + std::strerror(why);
       return false;
     }
