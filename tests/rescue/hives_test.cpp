@@ -141,6 +141,19 @@ TEST_F(HivesTest, LoadsEveryHiveWhereTheScanLooks) {
   EXPECT_EQ("SYSTEM", hives_.HiveOf("HKLM\\SYSTEM\\CurrentControlSet"));
 }
 
+// Hives loaded anew replace the profile trees: a handle still open on a key
+// of the old tree answers ERROR_KEY_DELETED and closes.
+TEST_F(HivesTest, AHandleIntoAReplacedProfileReportsItsKeyDeleted) {
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\DateTime2", 0, KEY_READ, &key));
+  ASSERT_TRUE(hives_.Load({dir_ + "/SOFTWARE", "SOFTWARE", ""}, {dir_ + "/SYSTEM", "SYSTEM", ""},
+                          {{dir_ + "/bob", "bob", "bob"}}, true, &error_))
+      << error_;
+  DWORD size = 0;
+  EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(key, "", nullptr, nullptr, nullptr, &size));
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+}
+
 // Each change is made on the emulated registry; after Commit the changed
 // hive reads back as expected and every other hive is byte-identical.
 TEST_F(HivesTest, WritesBackOnlyWhatChanged) {
