@@ -15,18 +15,24 @@ constexpr int ChunkSize = 1024;
 constexpr int SmallChunkSize = 512;
 constexpr int TagWindow = 100;
 
-// Texts of the file under examination, shared by all records.
-uint8_t HeadText[ScriptRegionSize];
-uint8_t TailText[ScriptRegionSize];
-int HeadLength;
-int TailLength;
+// The two regions of the file under examination as read (one region, both
+// ends, for a file shorter than ScriptRegionSize), and their whitespace-free
+// texts, made only when a record needs them: most records are searched for
+// in the region as read, skipping its whitespace.
+struct Region {
+  uint8_t raw[ScriptRegionSize];
+  int rawLength = 0;
+  uint8_t text[ScriptRegionSize];
+  int textLength = -1;  // -1: not stripped yet
+};
+Region HeadRegion, TailRegion;
+Region* Head = &HeadRegion;
+Region* Tail = &TailRegion;
 long ScriptFileLength;
 uint8_t WorkBuffer[ScriptWorkSize];
-uint8_t ReadBuffer[ScriptRegionSize];
-// The head as read, stripped only when a record looks at it (for files of
-// more than a few KiB no head record passes its size rule).
-uint8_t HeadRead[ScriptRegionSize];
-int HeadReadLength = -1;  // -1: HeadText is ready
+// Records whose pattern holds neither whitespace nor a zero byte: they are
+// matched in the regions as read (set by PrepareScriptSignatures).
+bool PlainPattern[ScriptSignatureCount];
 
 bool IsWhitespace(uint8_t b) { return b == ' ' || (b >= 9 && b <= 13); }
 
@@ -68,6 +74,13 @@ bool ReadAt(int fd, long offset, void* buffer, unsigned count) {
   return _read(fd, buffer, count) == int(count);
 }
 
+// A line feed among the first `count` bytes, before the first zero byte.
+bool LineFeedBeforeZero(const char* bytes, size_t count) {
+  const void* zero = std::memchr(bytes, 0, count);
+  if (zero) count = size_t(static_cast<const char*>(zero) - bytes);
+  return std::memchr(bytes, '\n', count) != nullptr;
+}
+
 bool SizeRulePasses(const ScriptSignature& r, long length) {
   const int64_t ref = r.ReferenceSize;
   switch (r.SizeRule) {
@@ -100,39 +113,90 @@ void LoadWorkBuffer(const uint8_t* text, int textLength, int from, int count) {
   LoadedExtraction = Extraction;
 }
 
-bool RecordMatches(const ScriptSignature& r, int limit) {
-  const bool head = r.Region == ScriptRegionHead;
-  if (head && HeadReadLength >= 0) {
-    HeadLength = StripWhitespace(HeadRead, HeadText, HeadReadLength);
-    HeadReadLength = -1;
+// The region's whitespace-free text, made on first use.
+void Strip(Region& g) {
+  if (g.textLength < 0) g.textLength = StripWhitespace(g.raw, g.text, g.rawLength);
+}
+
+// The next byte at or after `p` that is not whitespace, or `end`.
+const uint8_t* SkipWhitespace(const uint8_t* p, const uint8_t* end) {
+  while (p < end && !Keep.keep[*p]) ++p;
+  return p;
+}
+
+// True when the whitespace-free text of raw[p..end) begins with `pattern`,
+// whose first byte stands at p.
+bool FollowsSkippingWhitespace(const uint8_t* p, const uint8_t* end, const uint8_t* pattern, int length) {
+  ++p;
+  for (int k = 1; k < length; ++k) {
+    p = SkipWhitespace(p, end);
+    if (p == end || *p != pattern[k]) return false;
+    ++p;
   }
-  const uint8_t* text = head ? HeadText : TailText;
-  const int textLength = head ? HeadLength : TailLength;
+  return true;
+}
+
+// The whitespace-free text of the region holds `pattern` (a plain one):
+// the same answer as FindPattern over the stripped text, without stripping.
+bool FoundSkippingWhitespace(const Region& g, const uint8_t* pattern, int length) {
+  const uint8_t* p = g.raw;
+  const uint8_t* const end = g.raw + g.rawLength;
+  while (p < end) {
+    p = static_cast<const uint8_t*>(std::memchr(p, pattern[0], size_t(end - p)));
+    if (!p) return false;
+    if (FollowsSkippingWhitespace(p, end, pattern, length)) return true;
+    ++p;
+  }
+  return false;
+}
+
+// The whitespace-free text of the region holds `pattern` (a plain one) at
+// `from`, counted from its start.
+bool AtSkippingWhitespace(const Region& g, int from, const uint8_t* pattern, int length) {
+  const uint8_t* p = g.raw;
+  const uint8_t* const end = g.raw + g.rawLength;
+  for (int skipped = 0;; ++skipped, ++p) {
+    p = SkipWhitespace(p, end);
+    if (p == end) return false;
+    if (skipped == from) break;
+  }
+  return *p == pattern[0] && FollowsSkippingWhitespace(p, end, pattern, length);
+}
+
+bool RecordMatches(const ScriptSignature& r, int index, int limit) {
+  const bool head = r.Region == ScriptRegionHead;
+  Region& g = head ? *Head : *Tail;
   if (r.MatchKind == ScriptMatchSearch) {
-    LoadWorkBuffer(text, textLength, 0, textLength);
+    if (PlainPattern[index] && g.textLength < 0) return FoundSkippingWhitespace(g, r.Pattern, r.PatternLength);
+    Strip(g);
+    LoadWorkBuffer(g.text, g.textLength, 0, g.textLength);
     return FindPattern(WorkBuffer, limit, r.Pattern, r.PatternLength) == 1;
   }
-  const int from = head ? r.Position : textLength - r.Position;
-  LoadWorkBuffer(text, textLength, head || from >= 0 ? from : -1, ScriptPatternSize);
+  if (head && PlainPattern[index] && r.Position >= 0 && g.textLength < 0) {
+    return AtSkippingWhitespace(g, r.Position, r.Pattern, r.PatternLength);
+  }
+  Strip(g);
+  const int from = head ? r.Position : g.textLength - r.Position;
+  LoadWorkBuffer(g.text, g.textLength, head || from >= 0 ? from : -1, ScriptPatternSize);
   return std::memcmp(WorkBuffer, r.Pattern, r.PatternLength) == 0;
 }
 
-// Builds the head and tail texts; false when a read fails.
+// Reads the head and tail regions; false when a read fails.
 bool ExtractTexts(int fd, long length, int* limit) {
   ++Extraction;  // new texts: what the working buffer holds is stale
-  HeadReadLength = -1;
+  HeadRegion.textLength = TailRegion.textLength = -1;
+  Head = &HeadRegion;
   if (length >= ScriptRegionSize) {
-    if (!ReadAt(fd, 0, HeadRead, ScriptRegionSize)) return false;
-    HeadReadLength = ScriptRegionSize;
-    if (!ReadAt(fd, length - ScriptRegionSize, ReadBuffer, ScriptRegionSize)) return false;
-    TailLength = StripWhitespace(ReadBuffer, TailText, ScriptRegionSize);
+    Tail = &TailRegion;
+    if (!ReadAt(fd, 0, HeadRegion.raw, ScriptRegionSize)) return false;
+    if (!ReadAt(fd, length - ScriptRegionSize, TailRegion.raw, ScriptRegionSize)) return false;
+    HeadRegion.rawLength = TailRegion.rawLength = ScriptRegionSize;
     *limit = ScriptRegionSize;
     return true;
   }
-  if (!ReadAt(fd, 0, ReadBuffer, unsigned(length))) return false;
-  HeadLength = StripWhitespace(ReadBuffer, HeadText, int(length));
-  std::memcpy(TailText, HeadText, size_t(HeadLength));
-  TailLength = HeadLength;
+  Tail = &HeadRegion;  // the whole file is both regions
+  if (!ReadAt(fd, 0, HeadRegion.raw, unsigned(length))) return false;
+  HeadRegion.rawLength = int(length);
   *limit = int(length);
   return true;
 }
@@ -143,6 +207,9 @@ void PrepareScriptSignatures() {
   for (ScriptSignature& r : ScriptSignatureTable) {
     const int n = r.PatternLength < ScriptPatternSize ? r.PatternLength : ScriptPatternSize;
     for (int i = 0; i < n; ++i) r.Pattern[i] ^= ScriptSignatureKey;
+    bool plain = n > 0;
+    for (int i = 0; i < n; ++i) plain = plain && r.Pattern[i] != 0 && Keep.keep[r.Pattern[i]];
+    PlainPattern[&r - ScriptSignatureTable] = plain;
   }
 }
 
@@ -152,13 +219,11 @@ int HasLineFeed(int fd) {
   if (length < 0) return 0;
   long chunk = length > ChunkSize ? ChunkSize : SmallChunkSize;
   if (chunk > length) chunk = length;
-  char buffer[ChunkSize + 1];
-  std::memset(buffer, 0, sizeof buffer);
+  char buffer[ChunkSize];
   if (!ReadAt(fd, 0, buffer, unsigned(chunk))) return 0;
-  if (std::strchr(buffer, '\n')) return 1;
-  std::memset(buffer, 0, sizeof buffer);
+  if (LineFeedBeforeZero(buffer, size_t(chunk))) return 1;
   if (!ReadAt(fd, length - chunk, buffer, unsigned(chunk))) return 0;
-  return std::strchr(buffer, '\n') ? 1 : 0;
+  return LineFeedBeforeZero(buffer, size_t(chunk)) ? 1 : 0;
 }
 
 int EndsWithClosingTag(int fd) {
@@ -230,7 +295,7 @@ int MatchScriptSignature(int fd, const ScriptSignature** match) {
     if (r.PatternLength == 0 || r.PatternLength > ScriptPatternSize) continue;
     if (length < r.PatternLength) continue;
     if (!SizeRulePasses(r, length)) continue;
-    if (!RecordMatches(r, limit)) continue;
+    if (!RecordMatches(r, int(&r - ScriptSignatureTable), limit)) continue;
     ++FilesInfected;
     if (match) *match = &r;
     return 1;

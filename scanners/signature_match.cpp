@@ -19,9 +19,15 @@ bool FragmentInWindow(int fd, int32_t offset, const uint8_t* pattern) {
   uint8_t window[ArchiveWindowSize];
   if (!SeekToOffset(fd, uint32_t(offset)) || !ReadExactly(fd, window, ArchiveWindowSize))
     return false;
-  for (int at = 0; at < ArchiveWindowSize - FragmentSize; ++at)
-    if (window[at] == pattern[0] && std::memcmp(window + at, pattern, FragmentSize) == 0)
-      return true;
+  // Candidates start below ArchiveWindowSize - FragmentSize.
+  const uint8_t* at = window;
+  const uint8_t* const end = window + (ArchiveWindowSize - FragmentSize);
+  while (at < end) {
+    at = static_cast<const uint8_t*>(std::memchr(at, pattern[0], size_t(end - at)));
+    if (!at) return false;
+    if (std::memcmp(at, pattern, FragmentSize) == 0) return true;
+    ++at;
+  }
   return false;
 }
 

@@ -21,6 +21,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <climits>
@@ -78,7 +79,15 @@ struct OpenFile {
 };
 
 std::map<int, OpenFile> openFiles;
+// The descriptor looked up last, and a node kept from the last close for the
+// next open: the rows make dozens of calls per file on one descriptor, and
+// open and close one descriptor after another.
+int lastFd = -1;
+OpenFile* lastFile;
+std::map<int, OpenFile>::node_type spareNode;
 int64_t bytesRead;
+// The block found last: reads mostly come back to it.
+Block* recentBlock;
 
 // A closed read-only descriptor kept for the next open of the same file.
 struct Parked {
@@ -109,19 +118,46 @@ void ResetCrt() {
   DropParked();
   for (auto& f : openFiles) close(f.first);
   openFiles.clear();
+  lastFd = -1;
+  lastFile = nullptr;
+  spareNode = {};
   bytesRead = 0;
   for (Block& b : blocks) b = Block();
   blockUses = 0;
+  recentBlock = nullptr;
 }
 ResetHook crtHook(ResetCrt);
 
 OpenFile* Lookup(int fd) {
+  if (fd == lastFd && lastFile) return lastFile;
   auto it = openFiles.find(fd);
   if (it == openFiles.end()) {
     errno = EBADF;
     return nullptr;
   }
-  return &it->second;
+  lastFd = fd;
+  lastFile = &it->second;
+  return lastFile;
+}
+
+// A fresh entry for descriptor `fd`, in the node the last close left when
+// there is one (its strings keep their room).
+OpenFile& AddOpenFile(int fd) {
+  if (spareNode.empty()) return openFiles[fd] = OpenFile();
+  spareNode.key() = fd;
+  OpenFile& f = openFiles.insert(std::move(spareNode)).position->second;
+  spareNode = {};
+  std::string keepPath = std::move(f.windowsPath), keepHost = std::move(f.host);
+  f = OpenFile();
+  f.windowsPath = std::move(keepPath);
+  f.host = std::move(keepHost);
+  return f;
+}
+
+void RemoveOpenFile(int fd) {
+  if (fd == lastFd) lastFile = nullptr;
+  auto it = openFiles.find(fd);
+  if (it != openFiles.end()) spareNode = openFiles.extract(it);
 }
 
 int FailWith(int error) {
@@ -164,49 +200,96 @@ size_t Within(const OpenFile& f, int64_t index, size_t count) {
   return size_t(left) < count ? size_t(left) : count;
 }
 
-void Fill(Block& b, const OpenFile& f, int64_t index, const char* data, unsigned length) {
-  std::memcpy(b.data, data, length);
-  b.file = f.identity;
-  b.index = index;
-  b.length = length;
-  b.generation = HostGeneration();
-  b.lastUse = ++blockUses;
+// The slot holding block `index` of the descriptor's file, or nullptr.
+Block* Cached(const OpenFile& f, int64_t index) {
+  const uint64_t generation = HostGeneration();
+  for (Block& b : blocks) {
+    if (b.index == index && b.generation == generation && b.file == f.identity) return &b;
+  }
+  return nullptr;
+}
+
+// The least recently used slot other than `except`.
+Block* Victim(const Block* except) {
+  Block* victim = nullptr;
+  for (Block& b : blocks) {
+    if (&b != except && (!victim || b.lastUse < victim->lastUse)) victim = &b;
+  }
+  return victim;
+}
+
+// Reads blocks `index` and `index + 1` with one call into two slots;
+// -1 on an error.
+ssize_t ReadPair(int fd, const OpenFile& f, int64_t index, Block* first, Block* second) {
+  const size_t wanted = Within(f, index, 2 * BlockSize);
+  const size_t inFirst = wanted < BlockSize ? wanted : BlockSize;
+  struct iovec parts[2] = {{first->data, inFirst}, {second->data, wanted - inFirst}};
+  ssize_t n;
+  do {
+    n = preadv(fd, parts, 2, static_cast<off_t>(index * BlockSize));
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return -1;
+  // A short read (a signal, or the file shrank): the rest one call at a time.
+  if (size_t(n) < inFirst) {
+    ssize_t more = ReadAt(fd, first->data + n, inFirst - size_t(n), index * BlockSize + n);
+    if (more < 0) return -1;
+    n += more;
+    if (size_t(n) < inFirst) return n;
+  }
+  if (size_t(n) < wanted) {
+    ssize_t more = ReadAt(fd, second->data + (size_t(n) - inFirst), wanted - size_t(n), index * BlockSize + n);
+    if (more < 0) return -1;
+    n += more;
+  }
+  return n;
+}
+
+void Claim(Block* b, const OpenFile& f, int64_t index, unsigned length) {
+  b->file = f.identity;
+  b->index = index;
+  b->length = length;
+  b->generation = HostGeneration();
+  b->lastUse = ++blockUses;
 }
 
 // Block `index` of the descriptor's file, read when no slot holds it.
-const Block* BlockOf(int fd, OpenFile& f, int64_t index) {
-  Block* victim = &blocks[0];
-  for (Block& b : blocks) {
-    if (b.index == index && b.generation == HostGeneration() && b.file == f.identity) {
-      b.lastUse = ++blockUses;
-      return &b;
-    }
-    if (b.lastUse < victim->lastUse) victim = &b;
+// `continues`: the read goes on into the next block, which then comes in
+// the same call. The last block of a file longer than one block comes
+// with the block before it (the tail reads of the scanners reach back
+// 4 KiB) unless that one is held already.
+const Block* BlockOf(int fd, OpenFile& f, int64_t index, bool continues) {
+  Block* held = recentBlock && recentBlock->index == index && recentBlock->generation == HostGeneration() &&
+                        recentBlock->file == f.identity
+                    ? recentBlock
+                    : Cached(f, index);
+  if (held) {
+    held->lastUse = ++blockUses;
+    recentBlock = held;
+    return held;
   }
-  // The last block of a file longer than one block comes with the block
-  // before it: the tail reads of the scanners reach back 4 KiB.
   const int64_t last = (f.identity.length - 1) / BlockSize;
-  if (index == last && index > 0) {
-    Block* before = victim == &blocks[0] ? &blocks[1] : &blocks[0];
-    for (Block& b : blocks) {
-      if (&b != victim && b.lastUse < before->lastUse) before = &b;
-    }
-    char pair[2 * BlockSize];
-    ssize_t n = ReadAt(fd, pair, Within(f, index - 1, sizeof pair), (index - 1) * BlockSize);
+  int64_t first = index;
+  if (continues && index < last && !Cached(f, index + 1)) {
+    first = index;
+  } else if (index == last && index > 0 && !Cached(f, index - 1)) {
+    first = index - 1;
+  } else {
+    Block* victim = Victim(nullptr);
+    ssize_t n = ReadAt(fd, victim->data, Within(f, index, BlockSize), index * BlockSize);
     if (n < 0) return nullptr;
-    const unsigned first = n < ssize_t(BlockSize) ? unsigned(n) : BlockSize;
-    Fill(*before, f, index - 1, pair, first);
-    Fill(*victim, f, index, pair + first, unsigned(n) - first);
+    Claim(victim, f, index, static_cast<unsigned>(n));
+    recentBlock = victim;
     return victim;
   }
-  ssize_t n = ReadAt(fd, victim->data, Within(f, index, BlockSize), index * BlockSize);
+  Block* a = Victim(nullptr);
+  Block* b = Victim(a);
+  ssize_t n = ReadPair(fd, f, first, a, b);
   if (n < 0) return nullptr;
-  victim->file = f.identity;
-  victim->index = index;
-  victim->length = static_cast<unsigned>(n);
-  victim->generation = HostGeneration();
-  victim->lastUse = ++blockUses;
-  return victim;
+  const unsigned inA = n < ssize_t(BlockSize) ? unsigned(n) : BlockSize;
+  Claim(a, f, first, inA);
+  Claim(b, f, first + 1, unsigned(n) - inA);
+  recentBlock = first == index ? a : b;
+  return recentBlock;
 }
 
 // A read of up to two blocks through the block cache; -1 on an error.
@@ -214,7 +297,8 @@ ssize_t CachedRead(int fd, OpenFile& f, char* out, unsigned count) {
   unsigned done = 0;
   while (done < count) {
     int64_t at = f.position + done;
-    const Block* b = BlockOf(fd, f, at / BlockSize);
+    const int64_t index = at / BlockSize;
+    const Block* b = BlockOf(fd, f, index, (f.position + count - 1) / BlockSize > index);
     if (!b) return -1;
     unsigned inBlock = static_cast<unsigned>(at % BlockSize);
     if (inBlock >= b->length) break;  // the end of the file
@@ -231,14 +315,19 @@ ssize_t CachedRead(int fd, OpenFile& f, char* out, unsigned count) {
 
 int _open(const char* path, int flags, ...) {
   if (FaultFor("_open", path)) return -1;
-  HostEntry e;
-  DWORD error;
-  if (!Resolve(path, &e, &error, (flags & _O_CREAT) != 0)) return FailWith(ErrnoFromError(error));
-  const std::string& host = e.host;
-  struct stat& st = e.st;
-  const bool exists = e.exists;
   int access = flags & 3;
   const bool writes = access != _O_RDONLY || (flags & (_O_TRUNC | _O_CREAT));
+  // A read takes the entry kept for the walk's path as it is; a write
+  // resolves its own copy (its checks may resolve other paths).
+  HostEntry scratch;
+  DWORD error;
+  const HostEntry* kept = writes ? nullptr : ResolveKept(path, &scratch, &error);
+  if (!writes && !kept) return FailWith(ErrnoFromError(error));
+  if (writes && !Resolve(path, &scratch, &error, (flags & _O_CREAT) != 0)) return FailWith(ErrnoFromError(error));
+  const HostEntry& e = kept ? *kept : scratch;
+  const std::string& host = e.host;
+  struct stat st = e.st;
+  const bool exists = e.exists;
   if (writes && RefusedWininitWrite(e)) return FailWith(EACCES);
   if (e.isRoot || (exists && !S_ISREG(st.st_mode))) return FailWith(EACCES);
   if (exists && writes) {
@@ -291,8 +380,7 @@ int _open(const char* path, int flags, ...) {
   } else {
     plainRead = false;
   }
-  OpenFile& f = openFiles[fd];
-  f = OpenFile();
+  OpenFile& f = AddOpenFile(fd);
   f.windowsPath = path;
   f.host = host;
   f.readOnly = access == _O_RDONLY;
@@ -316,10 +404,10 @@ int _close(int fd) {
     parked.host = f->host;
     parked.generation = HostGeneration();
     parked.epoch = EntryEpoch();
-    openFiles.erase(fd);
+    RemoveOpenFile(fd);
     return 0;
   }
-  openFiles.erase(fd);
+  RemoveOpenFile(fd);
   return close(fd);
 }
 

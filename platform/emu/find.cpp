@@ -189,8 +189,9 @@ bool NextEntry(Search& s, WIN32_FIND_DATAA* data) {
     ReadAheadReached(s.readAhead, index);
     const std::string& name = s.names[index];
     bool dots = name == "." || name == "..";
-    std::string host = s.hostDir;
-    if (!dots) host += "/" + name;
+    static std::string host;  // its room kept from entry to entry
+    host.assign(s.hostDir);
+    if (!dots) host.append(1, '/').append(name);
     struct stat st;
     if (s.fromListing && !dots) {
       st = s.statuses[index];

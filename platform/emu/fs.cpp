@@ -39,6 +39,16 @@ DirRef driveRoots[26];
 std::unordered_map<std::string, DWORD> storedAttributes;
 // Resolved directories by Windows spelling: "C:" for a root, "C:\a\b".
 std::unordered_map<std::string, DirRef> directories;
+// The one of them a path took last.
+struct {
+  std::string key;
+  DirRef dir;
+} recentDirectory;
+
+void ForgetDirectories() {
+  directories.clear();
+  recentDirectory.dir.reset();
+}
 constexpr size_t DirectoryCacheLimit = 256;
 
 std::function<void(FileNote, const std::string&, const std::string&)> noteHook;
@@ -71,7 +81,7 @@ struct ResolvedEntry {
 void ResetFileSystem() {
   for (auto& d : drives) d = Drive{};
   for (auto& r : driveRoots) r.reset();
-  directories.clear();
+  ForgetDirectories();
   storedAttributes.clear();
   lastResolved = ResolvedEntry();
   noteHook = nullptr;
@@ -190,7 +200,7 @@ DirRef DriveRoot(int index) {
 }
 
 void Keep(const std::string& key, const DirRef& dir) {
-  if (directories.size() >= DirectoryCacheLimit) directories.clear();
+  if (directories.size() >= DirectoryCacheLimit) ForgetDirectories();
   directories.emplace(key, dir);
 }
 
@@ -236,7 +246,7 @@ DirRef DirectoryOf(int index, const std::vector<std::string>& parts, size_t coun
 bool LookUp(const DirRef& dir, const std::string& name, HostEntry* entry) {
   entry->dir = dir;
   entry->name = name;
-  entry->host = dir->host + "/" + name;
+  entry->host.assign(dir->host).append(1, '/').append(name);
   if (RememberedEntry(entry->host, &entry->st) ||
       fstatat(dir->fd, name.c_str(), &entry->st, AT_SYMLINK_NOFOLLOW) == 0) {
     entry->exists = true;
@@ -246,7 +256,7 @@ bool LookUp(const DirRef& dir, const std::string& name, HostEntry* entry) {
   if (errno == ENOENT && FindIgnoringCase(*dir, name, &found) &&
       fstatat(dir->fd, found.c_str(), &entry->st, AT_SYMLINK_NOFOLLOW) == 0) {
     entry->name = found;
-    entry->host = dir->host + "/" + found;
+    entry->host.assign(dir->host).append(1, '/').append(found);
     entry->exists = true;
     return true;
   }
@@ -294,12 +304,22 @@ bool Resolve(const char* path, HostEntry* entry, DWORD* error, bool mayBeMissing
     return true;
   }
   if (size_t dirLength = SimpleDirectoryLength(path)) {
-    std::string key(path, dirLength);
+    // The directory of the last such path first: the walk opens many
+    // files of one directory in a row.
+    static std::string key;
+    key.assign(path, dirLength);
     key[0] = static_cast<char>('A' + index);
-    auto it = directories.find(key);
-    if (it != directories.end()) {
+    const DirRef* dir = nullptr;
+    if (recentDirectory.dir && key == recentDirectory.key) {
+      dir = &recentDirectory.dir;
+    } else if (auto it = directories.find(key); it != directories.end()) {
+      recentDirectory.key = key;
+      recentDirectory.dir = it->second;
+      dir = &recentDirectory.dir;
+    }
+    if (dir) {
       entry->isRoot = false;
-      if (LookUp(it->second, path + dirLength + 1, entry)) {
+      if (LookUp(*dir, path + dirLength + 1, entry)) {
         if (lastEntry.valid && lastEntry.generation == hostGeneration && lastEntry.host == entry->host) {
           lastResolved.path = path;
           lastResolved.entry = *entry;
@@ -334,6 +354,14 @@ bool Resolve(const char* path, HostEntry* entry, DWORD* error, bool mayBeMissing
   if (LookUp(dir, parts.back(), entry) || mayBeMissing) return true;
   *error = ERROR_FILE_NOT_FOUND;
   return false;
+}
+
+const HostEntry* ResolveKept(const char* path, HostEntry* scratch, DWORD* error) {
+  if (path && lastResolved.generation == hostGeneration && lastResolved.epoch == entryEpoch &&
+      lastResolved.path == path && DriveOf(path)) {
+    return &lastResolved.entry;
+  }
+  return Resolve(path, scratch, error) ? scratch : nullptr;
 }
 
 DirRef ResolveDirectory(const char* path, DWORD* error, bool* isRoot) {
@@ -384,10 +412,12 @@ DWORD AttributesOf(const std::string& host, const struct stat& st) {
 }
 
 bool StoredAttributes(const std::string& host, DWORD* attributes) {
-  auto it = storedAttributes.find(host);
-  if (it != storedAttributes.end()) {
-    *attributes = it->second;
-    return true;
+  if (!storedAttributes.empty()) {
+    auto it = storedAttributes.find(host);
+    if (it != storedAttributes.end()) {
+      *attributes = it->second;
+      return true;
+    }
   }
   unsigned long own;  // a file on an ntfs-3g mount carries its own
   if (!NtfsAttributes(host, &own)) return false;
@@ -475,7 +505,7 @@ DWORD ErrorFromErrno(int error) {
 void HostFilesChanged() { ++hostGeneration; }
 void HostNamesChanged() {
   ++hostGeneration;
-  directories.clear();
+  ForgetDirectories();
 }
 uint64_t HostGeneration() { return hostGeneration; }
 
@@ -496,6 +526,7 @@ uint64_t EntryEpoch() { return entryEpoch; }
 
 bool FaultFor(const char* op, const char* path) {
   CountCall(op);
+  if (!FaultsSet) return false;
   DWORD error;
   if (!ShouldFail(op, path, &error)) return false;
   SetLastError(error);
@@ -520,7 +551,7 @@ void MapDrive(char letter, const std::string& hostDir, UINT type) {
   int index = std::toupper(static_cast<unsigned char>(letter)) - 'A';
   drives[index] = Drive{dir, type};
   driveRoots[index].reset();
-  directories.clear();
+  ForgetDirectories();
 }
 
 void SetDriveReadOnly(char letter, bool readOnly) {

@@ -59,6 +59,11 @@ struct HostEntry {
 // ERROR_ACCESS_DENIED.
 bool Resolve(const char* windowsPath, HostEntry* entry, DWORD* error, bool mayBeMissing = false);
 
+// Resolve for a path that must exist, without copying: the entry kept for
+// the path resolved last when it still holds, else *scratch filled; nullptr
+// on failure. The entry is valid until the next call that resolves a path.
+const HostEntry* ResolveKept(const char* path, HostEntry* scratch, DWORD* error);
+
 // The directory a Windows path names ("C:\a\" or "C:\a"), or nullptr with
 // *error set; *isRoot tells whether it is a drive root.
 DirRef ResolveDirectory(const char* windowsPath, DWORD* error, bool* isRoot);

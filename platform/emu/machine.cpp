@@ -33,25 +33,23 @@ std::vector<Fault> faults;
 std::unordered_map<std::string_view, int> callCounts;
 std::forward_list<std::string> callNames;
 std::unordered_map<const void*, int*> countersByAddress;
-struct RecentCounter {
-  const char* op;
-  int* counter;
-};
-constexpr size_t RecentSlots = 64;
-RecentCounter recentCounters[RecentSlots];
 DWORD lastError;
 
 void ResetMachineCore() {
   faults.clear();
+  FaultsSet = false;
   callCounts.clear();
   callNames.clear();
   countersByAddress.clear();
-  for (auto& r : recentCounters) r = RecentCounter{nullptr, nullptr};
+  for (auto& r : RecentCounters) r = RecentCounter{nullptr, nullptr};
   lastError = 0;
 }
 ResetHook coreHook(ResetMachineCore);
 
 }  // namespace
+
+bool FaultsSet;
+RecentCounter RecentCounters[RecentCounterSlots];
 
 ResetHook::ResetHook(void (*reset)()) { ResetFunctions().push_back(reset); }
 
@@ -63,6 +61,7 @@ void ResetMachine() {
 void FailOperation(const std::string& op, const std::string& path, DWORD error, int times,
                    int skip) {
   faults.push_back(Fault{op, path, error, times, skip});
+  FaultsSet = true;
 }
 
 bool ShouldFail(const char* op, const char* path, DWORD* error) {
@@ -80,14 +79,8 @@ bool ShouldFail(const char* op, const char* path, DWORD* error) {
   return false;
 }
 
-void CountCall(const char* op) {
-  // Most calls pass the same literal again: its counter is found by address,
-  // first in a small direct-mapped table.
-  RecentCounter& recent = recentCounters[(reinterpret_cast<uintptr_t>(op) >> 3) % RecentSlots];
-  if (recent.op == op) {
-    ++*recent.counter;
-    return;
-  }
+void CountCallByName(const char* op) {
+  RecentCounter& recent = RecentCounters[(reinterpret_cast<uintptr_t>(op) >> 3) % RecentCounterSlots];
   auto known = countersByAddress.find(op);
   if (known != countersByAddress.end()) {
     recent = {op, known->second};

@@ -38,11 +38,30 @@ void FailOperation(const std::string& op, const std::string& path, DWORD error,
 // Called by the emulated calls themselves: true when this call of `op` on
 // `path` must fail; the error to report is stored in *error.
 bool ShouldFail(const char* op, const char* path, DWORD* error);
+// True while any fault is set: without one, a call need not ask ShouldFail.
+extern bool FaultsSet;
 
 // How many times `op` was called since the reset (every emulated call counts
 // itself, whatever its outcome).
 int CallCount(const std::string& op);
-void CountCall(const char* op);
+
+// Counts a call of `op` (a string literal: counted by its address, first in
+// a small direct-mapped table, so the hot calls cost a few instructions).
+struct RecentCounter {
+  const char* op;
+  int* counter;
+};
+constexpr size_t RecentCounterSlots = 64;
+extern RecentCounter RecentCounters[RecentCounterSlots];
+void CountCallByName(const char* op);
+inline void CountCall(const char* op) {
+  RecentCounter& recent = RecentCounters[(reinterpret_cast<uintptr_t>(op) >> 3) % RecentCounterSlots];
+  if (recent.op == op) {
+    ++*recent.counter;
+    return;
+  }
+  CountCallByName(op);
+}
 
 // ---- Drives and files ------------------------------------------------------------
 

@@ -49,6 +49,22 @@ TEST_F(EmuFileCacheTest, ReadsAtAnyOffsetGiveTheFilesBytes) {
   }
   EXPECT_EQ(_filelength(fd), 10000);
   _close(fd);
+  // The scanners' orders at the end of files of other lengths: a block then
+  // the one after it, a read across two blocks of which one is held, the
+  // last bytes alone, the last 4 KiB.
+  for (size_t length : {4097u, 8192u, 8193u, 12300u}) {
+    const std::string other = Pattern(length);
+    WriteFile("C:\\g.bin", other);
+    fd = _open("C:\\g.bin", _O_RDONLY | _O_BINARY);
+    ASSERT_GE(fd, 0);
+    const long end = long(length);
+    for (long offset : {end - 5000, end - 4100, end - 3, end - 4096, 0L, 4000L, end - 4096}) {
+      if (offset < 0) continue;
+      SCOPED_TRACE(std::to_string(length) + " at " + std::to_string(offset));
+      EXPECT_EQ(ReadAt(fd, offset, 4096), other.substr(size_t(offset), 4096));
+    }
+    _close(fd);
+  }
 }
 
 TEST_F(EmuFileCacheTest, ChangesThroughTheEmulationReachOpenAndLaterDescriptors) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <random>
 #include <cstring>
 #include <vector>
 
@@ -201,6 +203,101 @@ TEST_F(ScriptTest, RecordTwelveSizeWindow) {
   EXPECT_EQ(Match(std::string(p.begin(), p.end()) + "\n"), 12);
   EXPECT_EQ(Match(" " + std::string(p.begin(), p.end()) + "\n"), 12) << "whitespace does not count";
   EXPECT_EQ(Match("x" + std::string(p.begin(), p.end()) + "\n"), 0) << "not at the start";
+}
+
+// The record loop over regions stripped whole, as the matcher once worked:
+// the reference for matching in the regions as read.
+int StrippedRegionsMatch(const std::string& content) {
+  const auto strip = [](const std::string& raw) {
+    std::string text;
+    for (char c : raw) {
+      const uint8_t b = uint8_t(c);
+      if (!(b == ' ' || (b >= 9 && b <= 13))) text += c;
+    }
+    return text;
+  };
+  const long length = long(content.size());
+  const bool whole = length < ScriptRegionSize;
+  const std::string head = strip(whole ? content : content.substr(0, ScriptRegionSize));
+  const std::string tail = whole ? head : strip(content.substr(content.size() - ScriptRegionSize));
+  const int limit = whole ? int(length) : ScriptRegionSize;
+  for (int i = 0; i < ScriptSignatureCount; ++i) {
+    const ScriptSignature& r = ScriptSignatureTable[i];
+    if (r.PatternLength == 0 || r.PatternLength > ScriptPatternSize || length < r.PatternLength) continue;
+    if (r.SizeRule == ScriptSizeExact && r.ReferenceSize != length) continue;
+    if (r.SizeRule == ScriptSizeNear && std::abs(int64_t(r.ReferenceSize) - length) > ScriptSizeTolerance)
+      continue;
+    const std::string& text = r.Region == ScriptRegionHead ? head : tail;
+    std::vector<uint8_t> work(ScriptWorkSize, 0);
+    bool found;
+    if (r.MatchKind == ScriptMatchSearch) {
+      std::copy(text.begin(), text.end(), work.begin());
+      found = FindPattern(work.data(), limit, r.Pattern, r.PatternLength) == 1;
+    } else {
+      const long from = r.Region == ScriptRegionHead ? r.Position : long(text.size()) - r.Position;
+      if (from >= 0 && from < long(text.size()))
+        std::copy(text.begin() + from, text.begin() + std::min<long>(long(text.size()), from + 100), work.begin());
+      found = std::memcmp(work.data(), r.Pattern, r.PatternLength) == 0;
+    }
+    if (found) return i + 1;
+  }
+  return 0;
+}
+
+// Patterns spread over whitespace, cut short, repeated after a false start,
+// across the ends of the regions and at the record's fixed place, in files
+// at and around the record's size and the regions' size: the matcher finds
+// what matching in the stripped regions finds.
+TEST_F(ScriptTest, MatchingInTheRegionsAsReadEqualsMatchingInTheStrippedText) {
+  std::mt19937 random(7);
+  const char* const ws = " \t\r\n\v\f";
+  const auto filler = [&](size_t n) {
+    std::string s;
+    while (s.size() < n) s += (random() % 5 ? char('a' + random() % 26) : ws[random() % 6]);
+    return s;
+  };
+  const auto spread = [&](const std::string& p, int every) {
+    std::string s;
+    for (char c : p) {
+      s += c;
+      if (every && random() % every == 0) s += ws[random() % 6];
+    }
+    return s;
+  };
+  int cases = 0, found = 0;
+  for (int record = 1; record <= ScriptSignatureCount; ++record) {
+    const ScriptSignature& r = ScriptSignatureTable[record - 1];
+    const std::string p(reinterpret_cast<const char*>(r.Pattern), r.PatternLength);
+    std::vector<long> sizes = {200, 4095, 4096, 4097, 8200};
+    for (long d : {-4097L, -4096L, -3000L, 0L, 3000L, 4096L, 4097L}) sizes.push_back(long(r.ReferenceSize) + d);
+    for (long size : sizes) {
+      if (size < 150) continue;
+      const size_t region = size_t(std::min<long>(size, ScriptRegionSize));
+      for (int shape = 0; shape < 7; ++shape) {
+        std::string needle = spread(p, shape % 3 == 0 ? 0 : 3 + shape);
+        if (shape == 3) needle = spread(p.substr(0, p.size() - 1), 4);           // one byte short
+        if (shape == 4) needle = spread(p.substr(0, 40), 5) + " " + needle;      // a false start
+        std::string s = "\n" + filler(size_t(size));
+        size_t at;
+        switch (shape % 4) {
+          case 0: at = size_t(random() % 3) + (r.MatchKind == ScriptMatchSearch ? 0 : r.Position); break;
+          case 1: at = region > needle.size() / 2 ? region - needle.size() / 2 : 0; break;  // across the head's end
+          case 2: at = size_t(size) > region + needle.size() / 2 ? size_t(size) - region - needle.size() / 2 : 0; break;
+          default: at = size_t(size) > needle.size() + 2 ? size_t(size) - needle.size() - size_t(random() % 3) : 0;
+        }
+        if (shape >= 5) at = size_t(random() % size_t(size));
+        s.replace(std::min(at, s.size()), std::min(needle.size(), s.size() - std::min(at, s.size())), needle);
+        s.resize(size_t(size), 'q');
+        s.back() = '\n';
+        const int expected = StrippedRegionsMatch(s);
+        ASSERT_EQ(Match(s), expected) << "record " << record << " size " << size << " shape " << shape;
+        ++cases;
+        found += expected != 0;
+      }
+    }
+  }
+  EXPECT_GE(cases, 800);
+  EXPECT_GE(found, 120);
 }
 
 TEST_F(ScriptTest, FixedTailPositionCountsFromTheEndOfTheStrippedText) {
