@@ -17,7 +17,11 @@ void EmitResultLine(const char* format, ...) {
 }
 
 void ShowStatus(const char* text) {
-  snprintf(StatusText, sizeof StatusText, "%s", text);
+  // As snprintf "%s" would, cut to the buffer (once per entry of the walk).
+  size_t n = std::strlen(text);
+  if (n >= sizeof StatusText) n = sizeof StatusText - 1;
+  std::memmove(StatusText, text, n);
+  StatusText[n] = 0;
   RefreshStatus();
 }
 

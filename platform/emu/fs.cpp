@@ -243,12 +243,12 @@ DirRef DirectoryOf(int index, const std::vector<std::string>& parts, size_t coun
 }
 
 // Looks entry `name` up in `dir`: exact spelling, then ignoring case.
-bool LookUp(const DirRef& dir, const std::string& name, HostEntry* entry) {
+bool LookUp(const DirRef& dir, const char* name, HostEntry* entry) {
   entry->dir = dir;
   entry->name = name;
   entry->host.assign(dir->host).append(1, '/').append(name);
   if (RememberedEntry(entry->host, &entry->st) ||
-      fstatat(dir->fd, name.c_str(), &entry->st, AT_SYMLINK_NOFOLLOW) == 0) {
+      fstatat(dir->fd, name, &entry->st, AT_SYMLINK_NOFOLLOW) == 0) {
     entry->exists = true;
     return true;
   }
@@ -351,7 +351,7 @@ bool Resolve(const char* path, HostEntry* entry, DWORD* error, bool mayBeMissing
   }
   DirRef dir = DirectoryOf(index, parts, parts.size() - 1, error);
   if (!dir) return false;
-  if (LookUp(dir, parts.back(), entry) || mayBeMissing) return true;
+  if (LookUp(dir, parts.back().c_str(), entry) || mayBeMissing) return true;
   *error = ERROR_FILE_NOT_FOUND;
   return false;
 }
