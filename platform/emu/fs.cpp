@@ -524,9 +524,7 @@ void ForgetEntry() {
 
 uint64_t EntryEpoch() { return entryEpoch; }
 
-bool FaultFor(const char* op, const char* path) {
-  CountCall(op);
-  if (!FaultsSet) return false;
+bool ApplyFault(const char* op, const char* path) {
   DWORD error;
   if (!ShouldFail(op, path, &error)) return false;
   SetLastError(error);

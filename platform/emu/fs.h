@@ -119,7 +119,12 @@ uint64_t EntryEpoch();
 
 // Counts the call and applies any injected fault; true when it must fail
 // (the last error is then set to the injected error).
-bool FaultFor(const char* op, const char* windowsPath);
+// (ApplyFault: the part that asks for a fault, only when one is set.)
+bool ApplyFault(const char* op, const char* windowsPath);
+inline bool FaultFor(const char* op, const char* windowsPath) {
+  CountCall(op);
+  return FaultsSet && ApplyFault(op, windowsPath);
+}
 
 // Reports an entry the emulation did not let the scan examine, or an act
 // it did not carry out (see emu::OnFileNote); each path once per kind.

@@ -39,13 +39,13 @@ constexpr size_t Window = 64;
 constexpr size_t Ring = 2 * Window;
 constexpr size_t Block = 4096;
 constexpr size_t FirstFiles = 16;
-// A tree already in memory gains nothing and the pool's host calls cost the
-// walk CPU time: after WarmAfter files in a row whose blocks were all in the
-// page cache, the pool reads only the first entries of each listing and
-// every SampleEvery-th, until one of them was not.
+// Over a tree already in memory reading gains nothing, and many threads at
+// work would take the walk's CPU: after WarmAfter files in a row whose
+// blocks were all in the page cache, one thread at a time works ahead of
+// the walk, taking each entry's status and opening its regular files
+// without reading them (it only checks that their blocks are still
+// cached), and lists no subdirectory, until a file's blocks were not.
 constexpr int WarmAfter = 64;
-constexpr size_t SampleEvery = 16;
-constexpr size_t SampledFirst = 4;
 
 // What a thread took of one entry.
 struct Slot {
@@ -86,23 +86,23 @@ struct Pool {
   size_t reached = 0;  // the entry the walk is at
   uint64_t lastId = 0;
   int idle = 0;
+  int busy = 0;  // threads reading an entry
   int cachedInARow = 0;
-  bool sampling = false;
+  bool warm = false;
   bool started = false;
 };
 Pool* pool = new Pool;  // never deleted (see the top)
 
 int onSetting = -1;  // -1: from the environment
 
-bool Sampled(size_t index) { return index < SampledFirst || index % SampleEvery == 0; }
-
-// The next entry a thread should read, or -1: while sampling, the entries
-// between two samples are passed over.
+// The next entry a thread should read, or -1. Over a warm tree only one
+// thread reads at a time, and entries the walk has passed are passed over.
 long NextEntry(Pool& p) {
   if (!p.job) return -1;
   const size_t size = p.job->names.size();
-  if (p.sampling) {
-    while (p.next < size && p.next <= p.limit && !Sampled(p.next)) ++p.next;
+  if (p.warm) {
+    if (p.busy > 0) return -1;
+    if (p.next < p.reached) p.next = p.reached;
   }
   return p.next < size && p.next <= p.limit ? long(p.next) : -1;
 }
@@ -122,12 +122,24 @@ bool ReadFindingCached(int fd, char* buffer, size_t count, off_t offset) {
   return false;
 }
 
+// True when a byte of each block a full read below would read is in the
+// page cache (asked without waiting for the disk).
+bool BlocksCached(int fd, off_t size) {
+  char byte;
+  struct iovec v = {&byte, 1};
+  const auto cached = [&](off_t block) { return preadv2(fd, &v, 1, block * off_t(Block), RWF_NOWAIT) == 1; };
+  const off_t last = (size - 1) / off_t(Block);
+  const off_t from = last > 1 ? last - 1 : 1;  // as the full read
+  return cached(0) && (last == 0 || cached(from)) && (last <= from || cached(last));
+}
+
 // Opens a regular file whose lstat through the directory was `listed`,
 // neither following a link nor waiting (a FIFO put there since), and
-// reads its first block and its last two. The descriptor's own status
-// must show the same regular file; -1 otherwise. *found tells whether the
-// blocks were in the page cache.
-int OpenAndRead(int dirFd, const char* name, const struct stat& listed, Found* found) {
+// reads its first block and its last two (`onlyCheck`: only when they are
+// not all in the page cache). The descriptor's own status must show the
+// same regular file; -1 otherwise. *found tells whether the blocks were in
+// the page cache.
+int OpenAndRead(int dirFd, const char* name, const struct stat& listed, Found* found, bool onlyCheck = false) {
   int fd = openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return -1;
   struct stat st;
@@ -135,6 +147,10 @@ int OpenAndRead(int dirFd, const char* name, const struct stat& listed, Found* f
       st.st_dev != listed.st_dev) {
     close(fd);
     return -1;
+  }
+  if (onlyCheck && st.st_size > 0 && BlocksCached(fd, st.st_size)) {
+    *found = Found::Cached;
+    return fd;
   }
   char buffer[2 * Block];
   const size_t head = st.st_size < off_t(Block) ? size_t(st.st_size) : Block;
@@ -197,7 +213,7 @@ void ListDirectory(int dirFd, const char* name) {
   close(fd);
 }
 
-Found ReadEntry(Job& job, size_t index) {
+Found ReadEntry(Job& job, size_t index, bool warm) {
   Slot& slot = job.slots[index % Ring];
   slot.state.store(1, std::memory_order_relaxed);
   slot.Clear();  // an entry the walk has left behind
@@ -207,8 +223,8 @@ Found ReadEntry(Job& job, size_t index) {
   if (name != "." && name != "..") {
     slot.listed = fstatat(job.dirFd, name.c_str(), &slot.status, AT_SYMLINK_NOFOLLOW) == 0;
     if (slot.listed && S_ISREG(slot.status.st_mode)) {
-      slot.fd = OpenAndRead(job.dirFd, name.c_str(), slot.status, &found);
-    } else if (slot.listed && S_ISDIR(slot.status.st_mode)) {
+      slot.fd = OpenAndRead(job.dirFd, name.c_str(), slot.status, &found, warm);
+    } else if (slot.listed && S_ISDIR(slot.status.st_mode) && !warm) {
       ListDirectory(job.dirFd, name.c_str());
     }
   }
@@ -218,26 +234,30 @@ Found ReadEntry(Job& job, size_t index) {
 
 void Work(Pool* p) {
   Found found = Found::Unknown;
+  bool reading = false;
   for (;;) {
     std::shared_ptr<Job> job;
     size_t index;
-    bool wakeAll = false;
+    bool warm;
     {
       std::unique_lock<std::mutex> hold(p->lock);
-      if (found == Found::Cached && ++p->cachedInARow >= WarmAfter) p->sampling = true;
+      if (reading) --p->busy;
+      if (found == Found::Cached && ++p->cachedInARow >= WarmAfter) p->warm = true;
       if (found == Found::NotCached) {
         p->cachedInARow = 0;
-        wakeAll = p->sampling;
-        p->sampling = false;
+        if (p->warm) p->work.notify_all();
+        p->warm = false;
       }
-      if (wakeAll) p->work.notify_all();
       ++p->idle;
       p->work.wait(hold, [p] { return Available(*p); });
       --p->idle;
       job = p->job;
       index = p->next++;
+      ++p->busy;
+      reading = true;
+      warm = p->warm;
     }
-    found = ReadEntry(*job, index);
+    found = ReadEntry(*job, index, warm);
   }
 }
 
@@ -259,7 +279,7 @@ void ResetReadAhead() {
   std::lock_guard<std::mutex> hold(pool->lock);
   old.swap(pool->job);
   pool->cachedInARow = 0;
-  pool->sampling = false;
+  pool->warm = false;
 }
 ResetHook readAheadHook(ResetReadAhead);
 
@@ -295,7 +315,7 @@ uint64_t ReadAheadListing(int dirFd, const std::string& hostDir, const std::vect
   if (fd < 0) return 0;
   std::shared_ptr<Job> job;
   uint64_t id;
-  bool sampling;
+  bool warm;
   {
     std::lock_guard<std::mutex> hold(pool->lock);
     id = ++pool->lastId;
@@ -305,9 +325,9 @@ uint64_t ReadAheadListing(int dirFd, const std::string& hostDir, const std::vect
     pool->reached = 0;
     pool->limit = Window;
     if (!pool->started) StartThreads(*pool);
-    sampling = pool->sampling;
+    warm = pool->warm;
   }
-  if (sampling) {
+  if (warm) {
     pool->work.notify_one();
   } else {
     pool->work.notify_all();
@@ -328,11 +348,13 @@ void ReadAheadReached(uint64_t id, size_t index) {
     // the window is free, or the rest of the listing.
     const size_t size = pool->job->names.size();
     const size_t end = pool->limit + 1 < size ? pool->limit + 1 : size;
-    if (pool->sampling) {
-      // One thread, when a sample has just come within reach.
-      one = pool->idle > 0 && Sampled(pool->limit) && Available(*pool);
+    // Over a warm tree the one thread is woken once half the window is free.
+    const size_t batch = pool->warm ? Window / 2 : Window / 4;
+    const bool due = pool->idle > 0 && pool->next < end && (end - pool->next >= batch || end == size);
+    if (pool->warm) {
+      one = due && pool->busy == 0;
     } else {
-      wake = pool->idle > 0 && pool->next < end && (end - pool->next >= Window / 4 || end == size);
+      wake = due;
     }
   }
   if (wake) pool->work.notify_all();

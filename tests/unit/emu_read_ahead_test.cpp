@@ -20,14 +20,15 @@ namespace {
 
 class EmuReadAheadTest : public MachineTest {
  protected:
-  // Starts the pool on `names` of C:\d.
-  uint64_t List(const std::vector<std::string>& names) {
-    int fd = open((Root() + "/d").c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  // Starts the pool on `names` of C:\d (or another folder of C:).
+  uint64_t List(const std::vector<std::string>& names, const std::string& dir = "d") {
+    int fd = open((Root() + "/" + dir).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     EXPECT_GE(fd, 0);
-    uint64_t id = emu::ReadAheadListing(fd, Root() + "/d", names, emu::HostGeneration());
+    uint64_t id = emu::ReadAheadListing(fd, Root() + "/" + dir, names, emu::HostGeneration());
     close(fd);
     return id;
   }
+  void HandOverCases(const std::string& dir);
   // Waits (up to 5 s) for the status the pool took of entry `index`.
   static bool Ready(uint64_t id, size_t index, struct stat* st) {
     for (int i = 0; i < 5000; ++i) {
@@ -38,12 +39,34 @@ class EmuReadAheadTest : public MachineTest {
   }
 };
 
+// Cold, and over a tree in memory (after enough cached files in a row the
+// pool only opens, and one thread at a time).
 TEST_F(EmuReadAheadTest, HandsOverDescriptorsOfRegularFilesOnly) {
+  for (bool warm : {false, true}) {
+    SCOPED_TRACE(warm ? "warm" : "cold");
+    if (warm) {
+      std::vector<std::string> cached;
+      for (int i = 0; i < 80; ++i) {
+        cached.push_back("c" + std::to_string(i) + ".txt");
+        WriteFile("C:\\d\\" + cached.back(), std::string(5000, 'c'));
+      }
+      const uint64_t id = List(cached);
+      struct stat st;
+      for (size_t i = 0; i < cached.size(); ++i) {
+        ASSERT_TRUE(Ready(id, i, &st));
+        emu::ReadAheadReached(id, i);
+      }
+    }
+    HandOverCases(warm ? "w" : "d");
+  }
+}
+
+void EmuReadAheadTest::HandOverCases(const std::string& dir) {
   const std::string outside = NewHostDir();
   std::ofstream(outside + "/secret.exe") << "MZ outside";
-  WriteFile("C:\\d\\a.exe", std::string(10000, 'a'));
-  MakeDir("C:\\d\\sub");
-  const std::string d = Root() + "/d";
+  WriteFile("C:\\" + dir + "\\a.exe", std::string(10000, 'a'));
+  MakeDir("C:\\" + dir + "\\sub");
+  const std::string d = Root() + "/" + dir;
   ASSERT_EQ(symlink((outside + "/secret.exe").c_str(), (d + "/link.exe").c_str()), 0);
   ASSERT_EQ(symlink(outside.c_str(), (d + "/linkdir").c_str()), 0);
   ASSERT_EQ(mkfifo((d + "/fifo.exe").c_str(), 0644), 0);
@@ -57,7 +80,7 @@ TEST_F(EmuReadAheadTest, HandsOverDescriptorsOfRegularFilesOnly) {
   };
   std::vector<std::string> names;
   for (const auto& c : cases) names.push_back(c.name);
-  const uint64_t id = List(names);
+  const uint64_t id = List(names, dir);
   ASSERT_NE(id, 0u);
   for (size_t i = 0; i < names.size(); ++i) {
     SCOPED_TRACE(cases[i].name);
