@@ -97,7 +97,12 @@ struct Parked {
 } parked;
 
 void DropParked() {
-  if (parked.fd >= 0) close(parked.fd);
+  // A file the emulation has not changed since: the read-ahead may close it.
+  if (parked.fd >= 0 && parked.generation == HostGeneration()) {
+    ReadAheadClose(parked.fd);
+  } else if (parked.fd >= 0) {
+    close(parked.fd);
+  }
   parked.fd = -1;
 }
 

@@ -80,7 +80,7 @@ bool ShouldFail(const char* op, const char* path, DWORD* error) {
 }
 
 void CountCallByName(const char* op) {
-  RecentCounter& recent = RecentCounters[(reinterpret_cast<uintptr_t>(op) >> 3) % RecentCounterSlots];
+  RecentCounter& recent = RecentCounters[RecentCounterSlot(op)];
   auto known = countersByAddress.find(op);
   if (known != countersByAddress.end()) {
     recent = {op, known->second};

@@ -51,11 +51,14 @@ struct RecentCounter {
   const char* op;
   int* counter;
 };
-constexpr size_t RecentCounterSlots = 64;
+constexpr size_t RecentCounterSlots = 256;
 extern RecentCounter RecentCounters[RecentCounterSlots];
 void CountCallByName(const char* op);
+inline size_t RecentCounterSlot(const char* op) {  // literals lie close together: mix all bits
+  return (reinterpret_cast<uintptr_t>(op) * 0x9E3779B97F4A7C15ull) >> 56;
+}
 inline void CountCall(const char* op) {
-  RecentCounter& recent = RecentCounters[(reinterpret_cast<uintptr_t>(op) >> 3) % RecentCounterSlots];
+  RecentCounter& recent = RecentCounters[RecentCounterSlot(op)];
   if (recent.op == op) {
     ++*recent.counter;
     return;

@@ -90,6 +90,10 @@ struct Pool {
   int cachedInARow = 0;
   bool warm = false;
   bool started = false;
+  // Descriptors the walk is done with, closed by the thread at work.
+  static constexpr size_t Closing = 128;
+  int closing[Closing];
+  size_t closingCount = 0;
 };
 Pool* pool = new Pool;  // never deleted (see the top)
 
@@ -241,6 +245,15 @@ void Work(Pool* p) {
     bool warm;
     {
       std::unique_lock<std::mutex> hold(p->lock);
+      if (p->closingCount) {
+        int fds[Pool::Closing];
+        const size_t n = p->closingCount;
+        std::memcpy(fds, p->closing, n * sizeof *fds);
+        p->closingCount = 0;
+        hold.unlock();
+        for (size_t i = 0; i < n; ++i) close(fds[i]);
+        hold.lock();
+      }
       if (reading) --p->busy;
       if (found == Found::Cached && ++p->cachedInARow >= WarmAfter) p->warm = true;
       if (found == Found::NotCached) {
@@ -278,6 +291,8 @@ void ResetReadAhead() {
   std::shared_ptr<Job> old;
   std::lock_guard<std::mutex> hold(pool->lock);
   old.swap(pool->job);
+  for (size_t i = 0; i < pool->closingCount; ++i) close(pool->closing[i]);
+  pool->closingCount = 0;
   pool->cachedInARow = 0;
   pool->warm = false;
 }
@@ -359,6 +374,17 @@ void ReadAheadReached(uint64_t id, size_t index) {
   }
   if (wake) pool->work.notify_all();
   if (one) pool->work.notify_one();
+}
+
+void ReadAheadClose(int fd) {
+  {
+    std::lock_guard<std::mutex> hold(pool->lock);
+    if (pool->warm && pool->closingCount < Pool::Closing) {
+      pool->closing[pool->closingCount++] = fd;
+      return;
+    }
+  }
+  close(fd);
 }
 
 bool ReadAheadStatus(uint64_t id, size_t index, uint64_t generation, struct stat* st) {

@@ -45,6 +45,10 @@ bool ReadAheadStatus(uint64_t id, size_t index, uint64_t generation, struct stat
 // the descriptor.
 int ReadAheadTake(const std::string& hostDir, const std::string& name, uint64_t generation);
 
+// Closes a read-only descriptor the walk is done with: over a tree in
+// memory the pool's thread at work closes it, sparing the walk the call.
+void ReadAheadClose(int fd);
+
 // Whether listings are read ahead: on unless SORVANE_READ_AHEAD=0 is in
 // the environment or the control API turned it off.
 bool ReadAheadOn();
