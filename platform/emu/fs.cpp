@@ -25,6 +25,7 @@
 
 #include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
+#include "platform/emu/read_ahead.h"
 
 namespace emu {
 
@@ -502,8 +503,14 @@ DWORD ErrorFromErrno(int error) {
   }
 }
 
-void HostFilesChanged() { ++hostGeneration; }
+// Before any change, descriptors still waiting to be closed are closed, so
+// no file the emulation deletes, renames or writes is held open by them.
+void HostFilesChanged() {
+  ReadAheadCloseWaiting();
+  ++hostGeneration;
+}
 void HostNamesChanged() {
+  ReadAheadCloseWaiting();
   ++hostGeneration;
   ForgetDirectories();
 }

@@ -97,6 +97,8 @@ struct Pool {
   static constexpr size_t Closing = 128;
   int closing[Closing];
   size_t closingCount = 0;
+  bool closingNow = false;  // a thread is closing descriptors taken from the list
+  std::condition_variable closed;
 };
 Pool* pool = new Pool;  // never deleted (see the top)
 
@@ -261,14 +263,17 @@ void Work(Pool* p) {
     bool warm;
     {
       std::unique_lock<std::mutex> hold(p->lock);
-      if (p->closingCount) {
+      if (p->closingCount && !p->closingNow) {
         int fds[Pool::Closing];
         const size_t n = p->closingCount;
         std::memcpy(fds, p->closing, n * sizeof *fds);
         p->closingCount = 0;
+        p->closingNow = true;
         hold.unlock();
         for (size_t i = 0; i < n; ++i) close(fds[i]);
         hold.lock();
+        p->closingNow = false;
+        p->closed.notify_all();
       }
       if (reading) --p->busy;
       if (found == Found::Cached && ++p->cachedInARow >= WarmAfter) p->warm = true;
@@ -390,6 +395,13 @@ void ReadAheadReached(uint64_t id, size_t index) {
   }
   if (wake) pool->work.notify_all();
   if (one) pool->work.notify_one();
+}
+
+void ReadAheadCloseWaiting() {
+  std::unique_lock<std::mutex> hold(pool->lock);
+  for (size_t i = 0; i < pool->closingCount; ++i) close(pool->closing[i]);
+  pool->closingCount = 0;
+  pool->closed.wait(hold, [] { return !pool->closingNow; });
 }
 
 void ReadAheadClose(int fd) {

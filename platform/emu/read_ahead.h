@@ -48,6 +48,9 @@ int ReadAheadTake(const std::string& hostDir, const std::string& name, uint64_t 
 // Closes a read-only descriptor the walk is done with: over a tree in
 // memory the pool's thread at work closes it, sparing the walk the call.
 void ReadAheadClose(int fd);
+// Closes at once every descriptor still waiting (before the emulation
+// changes a host file).
+void ReadAheadCloseWaiting();
 
 // Whether listings are read ahead: on unless SORVANE_READ_AHEAD=0 is in
 // the environment or the control API turned it off.

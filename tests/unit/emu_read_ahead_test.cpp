@@ -29,6 +29,20 @@ class EmuReadAheadTest : public MachineTest {
     return id;
   }
   void HandOverCases(const std::string& dir);
+  // Lets the pool read 80 files in memory: it then works as over a warm tree.
+  void WarmUp() {
+    std::vector<std::string> cached;
+    for (int i = 0; i < 80; ++i) {
+      cached.push_back("c" + std::to_string(i) + ".txt");
+      WriteFile("C:\\d\\" + cached.back(), std::string(5000, 'c'));
+    }
+    const uint64_t id = List(cached);
+    struct stat st;
+    for (size_t i = 0; i < cached.size(); ++i) {
+      ASSERT_TRUE(Ready(id, i, &st));
+      emu::ReadAheadReached(id, i);
+    }
+  }
   // Waits (up to 5 s) for the status the pool took of entry `index`.
   static bool Ready(uint64_t id, size_t index, struct stat* st) {
     for (int i = 0; i < 5000; ++i) {
@@ -44,19 +58,7 @@ class EmuReadAheadTest : public MachineTest {
 TEST_F(EmuReadAheadTest, HandsOverDescriptorsOfRegularFilesOnly) {
   for (bool warm : {false, true}) {
     SCOPED_TRACE(warm ? "warm" : "cold");
-    if (warm) {
-      std::vector<std::string> cached;
-      for (int i = 0; i < 80; ++i) {
-        cached.push_back("c" + std::to_string(i) + ".txt");
-        WriteFile("C:\\d\\" + cached.back(), std::string(5000, 'c'));
-      }
-      const uint64_t id = List(cached);
-      struct stat st;
-      for (size_t i = 0; i < cached.size(); ++i) {
-        ASSERT_TRUE(Ready(id, i, &st));
-        emu::ReadAheadReached(id, i);
-      }
-    }
+    if (warm) WarmUp();
     HandOverCases(warm ? "w" : "d");
   }
 }
@@ -114,6 +116,17 @@ TEST_F(EmuReadAheadTest, NothingIsHandedOverOnceTheEmulationChangedAFile) {
   // Nor from a listing no longer current.
   List({"a.exe", "b.exe"});
   EXPECT_FALSE(emu::ReadAheadStatus(id, 1, emu::HostGeneration(), &st));
+}
+
+// Over a warm tree the descriptors the walk is done with wait for the
+// pool's thread; none is still open once the emulation changes a file.
+TEST_F(EmuReadAheadTest, WaitingDescriptorsAreClosedBeforeAnyChange) {
+  WarmUp();
+  const int fd = open((Root() + "/d/c0.txt").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  emu::ReadAheadClose(fd);
+  emu::HostNamesChanged();
+  EXPECT_EQ(fcntl(fd, F_GETFD), -1);
 }
 
 }  // namespace
