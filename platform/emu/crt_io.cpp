@@ -106,6 +106,15 @@ void DropParked() {
   parked.fd = -1;
 }
 
+}  // namespace
+
+void emu::CloseParkedDescriptor() {
+  if (parked.fd >= 0) close(parked.fd);
+  parked.fd = -1;
+}
+
+namespace {
+
 // The parked descriptor when it was closed for the same host path while
 // the walk is still at the same entry and nothing changed, else -1.
 int TakeParked(const std::string& host) {

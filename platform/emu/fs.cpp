@@ -504,12 +504,14 @@ DWORD ErrorFromErrno(int error) {
 }
 
 // Before any change, descriptors still waiting to be closed are closed, so
-// no file the emulation deletes, renames or writes is held open by them.
+// no file the emulation deletes, renames or writes is held open by them;
+// before a deletion or rename the kept descriptor of the last file too.
 void HostFilesChanged() {
   ReadAheadCloseWaiting();
   ++hostGeneration;
 }
 void HostNamesChanged() {
+  CloseParkedDescriptor();
   ReadAheadCloseWaiting();
   ++hostGeneration;
   ForgetDirectories();

@@ -107,6 +107,10 @@ DWORD ErrorFromErrno(int error);
 void HostFilesChanged();
 void HostNamesChanged();
 uint64_t HostGeneration();
+// Closes the read-only descriptor kept after _close for the next scanner
+// (crt_io.cpp), at once: a file about to be deleted or renamed must not be
+// held open (a FUSE volume keeps a deleted open file under a hidden name).
+void CloseParkedDescriptor();
 
 // The entry a search has just returned, with its lstat: the calls that
 // follow for that path (the scanners' attribute calls and opens) use it

@@ -4,6 +4,7 @@
 // show a file other than it is now.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -120,6 +121,47 @@ TEST_F(EmuFileCacheTest, AFileReplacedOnTheHostIsReadAnew) {
   fd = _open("C:\\d\\f.txt", _O_RDONLY | _O_BINARY);
   EXPECT_EQ(ReadAt(fd, 0, 64), "third one");
   _close(fd);
+}
+
+// Descriptors of this process that still hold a deleted file.
+int DeletedFilesHeldOpen() {
+  int held = 0;
+  DIR* d = opendir("/proc/self/fd");
+  if (!d) return -1;
+  while (dirent* e = readdir(d)) {
+    char target[4096];
+    const std::string link = std::string("/proc/self/fd/") + e->d_name;
+    ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    if (n <= 0) continue;
+    target[n] = 0;
+    if (std::string(target).find(" (deleted)") != std::string::npos) ++held;
+  }
+  closedir(d);
+  return held;
+}
+
+TEST_F(EmuFileCacheTest, NothingHoldsAFileTheScanDeletesOrRenames) {
+  // The descriptor kept for the next scanner must not outlive the file's
+  // name: on a FUSE volume an open deleted file stays as a hidden file.
+  for (const bool rename : {false, true}) {
+    SCOPED_TRACE(rename ? "renamed" : "deleted");
+    WriteFile("C:\\d\\f.exe", "content");
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA("C:\\d\\f.exe", &data);  // the walk at this entry
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    int fd = _open("C:\\d\\f.exe", _O_RDONLY | _O_BINARY);
+    ASSERT_GE(fd, 0);
+    _close(fd);
+    const int before = DeletedFilesHeldOpen();
+    if (rename) {
+      ASSERT_TRUE(MoveFileA("C:\\d\\f.exe", "C:\\d\\f.vxe"));
+      ASSERT_TRUE(DeleteFileA("C:\\d\\f.vxe"));
+    } else {
+      ASSERT_TRUE(DeleteFileA("C:\\d\\f.exe"));
+    }
+    EXPECT_EQ(DeletedFilesHeldOpen(), before);
+    FindClose(h);
+  }
 }
 
 TEST_F(EmuFileCacheTest, ASecondListingOfAnOldDirectorySeesEveryChange) {
