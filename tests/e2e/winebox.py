@@ -33,7 +33,10 @@ WINE_ARCH = wine_arch()
 # a temporary file in C:\windows.
 WINE_ENV = {
     "WINEARCH": WINE_ARCH,
-    "WINEDEBUG": os.environ.get("SORVANE_WINEDEBUG", "-all"),
+    # Wine's own error messages are kept (in wine-stderr.log, and in the
+    # message of a harness command that fails), so that such a failure says
+    # why: twice in 35 runs a harness command exited 1 with nothing to say.
+    "WINEDEBUG": os.environ.get("SORVANE_WINEDEBUG", "fixme-all"),
     "WINEDLLOVERRIDES": "mscoree,mshtml=;winebus.sys,winehid.sys,wineusb.sys,hidclass.sys=",
 }
 if WINE_ARCH == "win64":
