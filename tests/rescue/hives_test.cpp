@@ -249,14 +249,18 @@ TEST_F(HivesTest, AHiveThatFailsToBeWrittenIsLeftAsItWas) {
     SetUp();
     emu::CreateRegistryKey("HKLM\\SOFTWARE\\New");
     emu::DeleteRegistryTree("HKCU\\Software\\DateTime2");  // alice's
+    hives_.UseProfile(1);
+    emu::CreateRegistryKey("HKCU\\Software\\New");  // bob's, written after alice's fails
     emu::FailOperation(c.op, "alice", ERROR_ACCESS_DENIED, c.times);
     std::vector<CommittedHive> done;
     EXPECT_FALSE(hives_.Commit(dir_ + "/backup", &done, &error_));
-    ASSERT_EQ(1u, done.size());
+    ASSERT_EQ(2u, done.size());
     EXPECT_EQ("SOFTWARE", done[0].label);
+    EXPECT_EQ("bob", done[1].label);
     EXPECT_EQ(user_[0], Slurp(dir_ + "/backup/alice")) << "the copy of the original";
     EXPECT_EQ(c.restored, Slurp(dir_ + "/alice") == user_[0]);
-    EXPECT_EQ(user_[1], Slurp(dir_ + "/bob"));
+    EXPECT_EQ(user_[1], Slurp(dir_ + "/backup/bob"));
+    EXPECT_EQ("<absent>", Read(dir_ + "/bob", "Software\\New", "")) << "the key is there";
     EXPECT_NE(std::string::npos, error_.find("hive alice")) << error_;
     EXPECT_NE(std::string::npos, error_.find(std::strerror(ENOSPC))) << error_;
     EXPECT_EQ(c.restored, error_.find("left as it was") != std::string::npos) << error_;

@@ -379,6 +379,9 @@ bool Hives::Changed(size_t hive) const {
 bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* committed,
                    std::string* error) {
   State& s = *state_;
+  // Every changed hive is tried: one that cannot be written does not keep
+  // the others' removals from the disk. The errors are joined.
+  std::vector<std::string> errors;
   for (size_t i = 0; i < s.files.size(); ++i) {
     if (!Changed(i)) continue;
     const HiveFile& f = s.files[i];
@@ -388,14 +391,15 @@ bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* com
     }
     std::string original;
     if (!ReadFile(f.host, &original)) {
-      *error = "cannot read the hive " + f.label + ": " + std::strerror(errno);
-      return false;
+      errors.push_back("cannot read the hive " + f.label + ": " + std::strerror(errno));
+      continue;
     }
     mkdir(backupDir.c_str(), 0700);
     std::string backup = backupDir + "/" + BackupName(f.label);
     if (!CreateFileWith(backup, original)) {
-      *error = "cannot keep a copy of the hive " + f.label + " as " + backup + ": " + std::strerror(errno);
-      return false;
+      errors.push_back("cannot keep a copy of the hive " + f.label + " as " + backup + ": " +
+                       std::strerror(errno));
+      continue;
     }
     bool changed = false;
     std::string fresh = backup + ".new";
@@ -413,17 +417,19 @@ bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* com
       ok = false;
       why = errno;
       if (!WriteOver(f, original)) {
-        *error = "cannot write the hive " + f.label + ": " + std::strerror(why) +
-                 "; nor put its original back, which is kept as " + backup;
-        return false;
+        errors.push_back("cannot write the hive " + f.label + ": " + std::strerror(why) +
+                         "; nor put its original back, which is kept as " + backup);
+        continue;
       }
     }
     if (!ok) {
       // Nothing of the hive's file was changed, or its original is back.
-      *error = "cannot write the hive " + f.label + " (left as it was): " + std::strerror(why);
-      return false;
+      errors.push_back("cannot write the hive " + f.label + " (left as it was): " + std::strerror(why));
+      continue;
     }
     committed->push_back(CommittedHive{f.label, f.host, backup});
   }
-  return true;
+  error->clear();
+  for (const auto& e : errors) *error += (error->empty() ? "" : "; ") + e;
+  return errors.empty();
 }

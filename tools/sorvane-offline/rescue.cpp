@@ -281,6 +281,16 @@ bool FinishRescue(int exitCode, std::string* error) {
   std::vector<CommittedHive> committed;
   bool registryApplied = rescue.action != ActionReport;
   bool ok = true;
+  // Whether what the scan removed from a hive is on the disk: every hive
+  // was written, or this one was while another failed.
+  bool hivesWritten = true;
+  auto Applied = [&](const std::string& hive) {
+    if (!registryApplied) return false;
+    if (hivesWritten) return true;
+    for (const auto& c : committed)
+      if (c.label == hive) return true;
+    return false;
+  };
   if (active) {
     bool changed = false;
     for (size_t i = 0; i < 2 + hives.ProfileCount(); ++i) changed = changed || hives.Changed(i);
@@ -294,19 +304,17 @@ bool FinishRescue(int exitCode, std::string* error) {
       std::string here = getcwd(cwd, sizeof cwd) ? cwd : ".";
       std::string backupDir = rescue.quarantine.empty() ? here + "/sorvane-backup-" + Timestamp()
                                                         : rescue.quarantine + "/hives";
-      ok = hives.Commit(backupDir, &committed, error);
+      hivesWritten = hives.Commit(backupDir, &committed, error);
+      ok = hivesWritten;
       for (const auto& c : committed) {
         quarantine::KeepHive(c.host, c.label, c.backup);
         std::fprintf(stderr, "registry: %s written, the original kept as %s\n", c.label.c_str(),
                      c.backup.c_str());
       }
-      if (!ok) {
-        registryApplied = false;
-        exitCode = 2;
-      }
+      if (!ok) exitCode = 2;
     }
     auto renames = emu::PendingRenames();
-    if (!renames.empty() && registryApplied) {
+    if (!renames.empty() && Applied(layout.system.label)) {
       std::fprintf(stderr, "registry: %zu pending rename(s) written to %s for the next start of Windows\n",
                    renames.size(), layout.system.label.c_str());
     }
@@ -323,7 +331,9 @@ bool FinishRescue(int exitCode, std::string* error) {
     json r = {{"line", Utf8FromAnsi(l.text)}, {"path", Utf8FromAnsi(l.path)}, {"detection", l.detection}, {"outcome", l.outcome},
               {"action", ActionName(rescue.action)}};
     if (l.registry) {
-      r["applied"] = registryApplied;
+      bool applied = registryApplied;
+      for (const auto& m : l.removals) applied = applied && Applied(m.hive);
+      r["applied"] = applied;
       json removed = json::array();
       for (const auto& m : l.removals) {
         json e = {{"hive", m.hive}, {"key", Utf8FromAnsi(m.key)}};
