@@ -83,11 +83,19 @@ wine_server_start() {
 }
 
 # Stops the wineserver of PREFIX (and every process of that prefix) and
-# waits until it is gone, so its registry files are written.
+# waits until it is gone, so its registry files are written. A process that
+# was starting while the server went down starts a server of its own: that
+# one is stopped too, until `wineserver -k` finds none (it exits 1 then).
 wine_server_stop() {
   [ -d "$1" ] || return 0
-  WINEPREFIX="$1" wineserver -k 2>/dev/null || true
-  WINEPREFIX="$1" wineserver -w 2>/dev/null || true
+  local _
+  for _ in 1 2 3 4 5; do
+    if WINEPREFIX="$1" wineserver -k 2>/dev/null; then
+      WINEPREFIX="$1" wineserver -w 2>/dev/null || true
+    else
+      return 0
+    fi
+  done
 }
 
 # Runs wine with WINEPREFIX=PREFIX: wine_in PREFIX program args...

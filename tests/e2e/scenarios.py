@@ -103,10 +103,17 @@ def expect_next_start(check, prefix, paths):
     """A new server session is Wine's next start: wineboot carries out the
     pending renames, so the deferred files go and the list is emptied."""
     prefix.stop_server()
-    prefix.driver("alive", "0", check=False)
-    for path in paths:
-        check.true(not prefix.exists(path), "%s is still there after the next start" % path)
-    check.equal([], session.pending_renames(prefix.registry()), "pending renames after the next start")
+    logged = prefix.log_size()
+    boot = prefix.driver("alive", "0", check=False)
+    left = [path for path in paths if prefix.exists(path)]
+    check.failures.extend("%s is still there after the next start" % path for path in left)
+    pending = session.pending_renames(prefix.registry())
+    check.equal([], pending, "pending renames after the next start")
+    if left or pending:
+        # What the start printed, for a failure that does not repeat.
+        check.failures.append("the start: driver exit %d, stderr %r; Wine's errors: %s"
+                              % (boot.returncode, boot.stderr.decode(errors="replace")[-400:],
+                                 prefix.log_errors(logged) or "none"))
 
 
 def nt_family(builds, prefix, check):

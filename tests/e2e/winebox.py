@@ -113,10 +113,34 @@ class Prefix:
         self.server = True
 
     def stop_server(self):
-        """Ends every process of the prefix and waits until the registry is saved."""
-        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL)
+        """Ends every process of the prefix and waits until the registry is
+        saved. A Wine process that was starting while its server went down
+        starts a server of its own (and with it a start-up of the prefix that
+        the next session would then miss): that one is ended too, until
+        `wineserver -k` finds none."""
+        for _ in range(5):
+            killed = subprocess.run(["wineserver", "-k"], env=self.env,
+                                    stderr=subprocess.DEVNULL).returncode == 0
+            subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL)
+            if not killed:
+                break
         self.server = False
+
+    def log_errors(self, start=0, limit=20):
+        """The last `err:` lines Wine wrote to the prefix's log after offset START."""
+        try:
+            with open(self.log, "rb") as f:
+                f.seek(start)
+                lines = f.read().decode(errors="replace").splitlines()
+        except OSError:
+            return []
+        return [line for line in lines if ":err:" in line or line.startswith("err:")][-limit:]
+
+    def log_size(self):
+        try:
+            return os.path.getsize(self.log)
+        except OSError:
+            return 0
 
     def wine(self, *args, timeout=120, check=False):
         """Runs `wine ARGS` from C:\\ and answers the CompletedProcess."""
