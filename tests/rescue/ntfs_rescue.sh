@@ -80,6 +80,17 @@ export_hive() {  # FILE PREFIX
 }
 
 state >"$work/before.state"
+# A volume's registry is its hives: no .reg file is loaded over them or
+# saved from them (one HKCU of three), and such a run touches nothing.
+printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Injected]\n"x"="1"\n' >"$work/inject.reg"
+for option in --registry --save-registry --save-changes; do
+  rc=0
+  "$offline" --volume "$mnt" "$option" "$work/inject.reg" >/dev/null 2>"$work/refused.err" || rc=$?
+  [ "$rc" -eq 2 ] && grep -q 'do not go with it' "$work/refused.err" ||
+    fail "--volume with $option: exit code $rc, expected 2 and the reason"
+done
+state >"$work/after-refused.state"
+cmp -s "$work/before.state" "$work/after-refused.state" || fail "a refused run changed the volume"
 rc=0
 "$offline" --volume "$mnt" --action report --report "$work/report-only.json" --cross-fs \
   >"$work/report-only.out" 2>"$work/report-only.err" || rc=$?

@@ -173,6 +173,15 @@ bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* e
       return false;
     }
   }
+  // A volume's registry is its hives: a .reg file loaded over them would be
+  // written into them, and a .reg file saved from them holds one profile's
+  // HKCU of many.
+  if (!options->rescue.volume.empty() &&
+      !(options->registryIn.empty() && options->registryOut.empty() && options->changesOut.empty())) {
+    *error = "the registry of --volume is its hives: --registry, --save-registry and --save-changes "
+             "do not go with it (--report lists each registry removal with its hive)";
+    return false;
+  }
   if (!options->rescue.restore.empty()) return true;
   if (options->drives.empty() && options->rescue.volume.empty()) {
     *error = "no drive given";

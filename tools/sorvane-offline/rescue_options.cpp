@@ -18,6 +18,7 @@ const char* const RescueUsage =
     "--action: what is done with a detection (default clean). With report\n"
     "nothing on the volume changes: the registry lines are still printed but\n"
     "not applied (the report marks them so).\n"
+    "--registry, --save-registry and --save-changes do not go with --volume.\n"
     "--cross-fs: enters other file systems mounted below a drive (without it\n"
     "they are left out); either way each is named on stderr.\n"
     "--report: a JSON record of the run (results, registry removals with their\n"
