@@ -69,6 +69,8 @@ def main(names):
                 print("    " + failure.replace("\n", "\n    "))
         else:
             print("[       OK ] %s (%.1f s): %s" % (name, seconds, outcome))
+        for note in check.notes:
+            print("    note: " + note)
         sys.stdout.flush()
     print("run-e2e: %d of %d scenarios passed in %.1f s" % (len(chosen) - len(failed), len(chosen),
                                                            time.monotonic() - start))

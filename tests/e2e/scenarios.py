@@ -20,6 +20,7 @@ TERMINATE = "Terminate the Scan now?"
 class Check:
     def __init__(self):
         self.failures = []
+        self.notes = []  # printed with the outcome, failed or not
 
     def equal(self, expected, actual, what):
         if expected != actual:
@@ -101,19 +102,28 @@ def summary(o):
 
 def expect_next_start(check, prefix, paths):
     """A new server session is Wine's next start: wineboot carries out the
-    pending renames, so the deferred files go and the list is emptied."""
-    prefix.stop_server()
-    logged = prefix.log_size()
-    boot = prefix.driver("alive", "0", check=False)
-    left = [path for path in paths if prefix.exists(path)]
+    pending renames, so the deferred files go and the list is emptied.
+    wineboot empties the list whether or not each operation succeeds, so a
+    start after which the whole list is still there never reached it (seen
+    once in CI): that start is noted, with what it printed, and made again
+    once. A refused operation still fails: its file stays, the list goes."""
+    before = session.pending_renames(prefix.registry())
+    for attempt in (1, 2):
+        logged = prefix.log_size()
+        boot = prefix.driver("alive", "0", check=False)
+        left = [path for path in paths if prefix.exists(path)]
+        pending = session.pending_renames(prefix.registry())
+        said = ("driver exit %d, stderr %r; Wine's errors: %s"
+                % (boot.returncode, boot.stderr.decode(errors="replace")[-400:],
+                   prefix.log_errors(logged) or "none"))
+        if attempt == 1 and left and pending and pending == before:
+            check.notes.append("the next start left the pending renames untouched (%s); started again" % said)
+            continue
+        break
     check.failures.extend("%s is still there after the next start" % path for path in left)
-    pending = session.pending_renames(prefix.registry())
     check.equal([], pending, "pending renames after the next start")
     if left or pending:
-        # What the start printed, for a failure that does not repeat.
-        check.failures.append("the start: driver exit %d, stderr %r; Wine's errors: %s"
-                              % (boot.returncode, boot.stderr.decode(errors="replace")[-400:],
-                                 prefix.log_errors(logged) or "none"))
+        check.failures.append("the start: " + said)
 
 
 def nt_family(builds, prefix, check):
