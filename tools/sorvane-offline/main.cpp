@@ -14,6 +14,7 @@
 #include "platform/emu/machine.h"
 #include "tools/sorvane-offline/options.h"
 #include "tools/sorvane-offline/system_setup.h"
+#include "tools/version/version.h"
 
 namespace {
 
@@ -78,6 +79,10 @@ int main(int argc, char** argv) {
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(OfflineUsage, stdout);
     std::fputs(RescueUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::fputs(VersionText("sorvane-offline").c_str(), stdout);
     return 0;
   }
   if (!ParseOptions(argc, argv, &options, &error)) {

@@ -9,7 +9,8 @@
 #include "platform/system.h"
 
 const char* const OfflineUsage =
-    "usage: sorvane-offline --drive C=DIR [--drive E=DIR[:fixed|cdrom|remote|removable|ramdisk]]...\n"
+    "usage: sorvane-offline --version\n"
+    "       sorvane-offline --drive C=DIR [--drive E=DIR[:fixed|cdrom|remote|removable|ramdisk]]...\n"
     "                       [--answer yes|no|ok|cancel]...\n"
     "                       [--registry FILE.reg] [--save-registry FILE.reg] [--save-changes FILE.reg]\n"
     "                       [--platform 9x|nt4|nt5|nt6|other] [--windows-dir C:\\WINDOWS]\n"
