@@ -14,6 +14,7 @@
 #include "platform/emu/machine.h"
 #include "tools/sorvane-offline/options.h"
 #include "tools/sorvane-offline/system_setup.h"
+#include "tools/sorvane-offline/yara_rules.h"
 #include "tools/version/version.h"
 
 namespace {
@@ -83,6 +84,18 @@ int main(int argc, char** argv) {
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::fputs(VersionText("sorvane-offline").c_str(), stdout);
+    return 0;
+  }
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--yara-rules") != 0) continue;
+    if (argc != 3 || i != 1) {
+      std::fprintf(stderr, "sorvane-offline: --yara-rules FILE takes no other argument\n");
+      return 2;
+    }
+    if (!WriteYaraRules(argv[2], &error)) {
+      std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+      return 2;
+    }
     return 0;
   }
   if (!ParseOptions(argc, argv, &options, &error)) {
