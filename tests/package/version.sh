@@ -25,7 +25,7 @@ for tool in "$offline" "$forge"; do
   line2=$(sed -n 2p <<<"$out")
   if [ -n "$commit" ]; then
     [[ $line2 == "commit: $commit" || $line2 == "commit: $commit-modified" ]] ||
-      fail "$name: '$line2', the checkout is at $commit"
+      fail "$name says '$line2' but the checkout is at $commit (a stale build: rebuild it)"
   fi
   grep -qE '^detection data: [1-9][0-9]* backdoor records, [1-9][0-9]* archive records, [1-9][0-9]* script records, [1-9][0-9]* worm variants$' <<<"$out" ||
     fail "$name: no record counts in: $out"
