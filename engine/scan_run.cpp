@@ -5,9 +5,9 @@
 #include <cstdio>
 
 #include "cleanup/deferred_removal.h"
-#include "cleanup/memory_scan.h"
-#include "engine/message_box.h"
-#include "engine/report.h"
+#include "engine/memory_scan.h"
+#include "platform/message_box.h"
+#include "engine/results_line.h"
 #include "engine/shared_state.h"
 #include "engine/walk.h"
 

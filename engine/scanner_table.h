@@ -1,14 +1,7 @@
 // The table of file scanners the walk hands every file to, in order.
 #pragma once
 
-// (detection name of the row, full path) -> non-zero when the file is
-// finished and no later row is to be called for it.
-typedef int (*FileScanner)(const char* name, const char* path);
-
-struct ScannerEntry {
-  const char* name;  // a row without a name ends the table
-  FileScanner routine;
-};
+#include "engine/shared_state.h"
 
 extern const ScannerEntry ScannerTable[];
 

@@ -7,7 +7,15 @@
 
 #include "platform/system.h"
 
-struct ScannerEntry;
+// A row of the scanner table (engine/scanner_table.h): (detection name of
+// the row, full path) -> non-zero when the file is finished and no later
+// row is to be called for it.
+typedef int (*FileScanner)(const char* name, const char* path);
+
+struct ScannerEntry {
+  const char* name;  // a row without a name ends the table
+  FileScanner routine;
+};
 
 // Sizes of the shared text buffers.
 constexpr int PathBufferSize = 260;      // the platform's maximum path

@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "engine/message_box.h"
-#include "engine/report.h"
+#include "platform/message_box.h"
+#include "engine/results_line.h"
 #include "engine/scanner_table.h"
 #include "engine/shared_state.h"
 #include "engine/text.h"

@@ -4,7 +4,6 @@
 #include "scanners/script_scanner.h"
 
 #include "engine/scan_result.h"
-#include "engine/scanner_table.h"
 #include "engine/shared_state.h"
 #include "engine/text.h"
 #include "platform/system.h"

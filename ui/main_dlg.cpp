@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/message_box.h"
+#include "platform/message_box.h"
 #include "engine/scan_run.h"
 #include "engine/shared_state.h"
 #include "res/resource.h"

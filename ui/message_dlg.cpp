@@ -2,7 +2,7 @@
 // picture and the colours; and ExMessageBox.
 #include "ui/message_dlg.h"
 
-#include "engine/message_box.h"
+#include "platform/message_box.h"
 #include "res/resource.h"
 #include "ui/framework/app.h"
 #include "ui/main_dlg.h"

@@ -1,6 +1,6 @@
 // The tool's own question and notice dialog: light-blue, one of four
 // pictures, bitmap buttons; grows with the text and centres on the main
-// dialog. ExMessageBox (engine/message_box.h) shows it.
+// dialog. ExMessageBox (platform/message_box.h) shows it.
 #pragma once
 
 #include <string>

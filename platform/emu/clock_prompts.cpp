@@ -1,6 +1,6 @@
 // The virtual clock, the scripted answers of the tool's message dialog and
 // the recorded end of the program.
-#include "engine/message_box.h"
+#include "platform/message_box.h"
 #include "platform/emu/machine.h"
 
 namespace emu {

@@ -26,6 +26,7 @@
 #include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
 #include "platform/emu/read_ahead.h"
+#include "platform/host/host_files.h"
 
 namespace emu {
 
@@ -180,13 +181,8 @@ bool FindIgnoringCase(const HostDir& dir, const std::string& name, std::string* 
 
 // Opens directory `name` of `parent` without following a link.
 DirRef OpenChild(const HostDir& parent, const std::string& name) {
-  int fd = openat(parent.fd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  int fd = host::OpenChildDirectory(parent.fd, name);
   if (fd < 0) return nullptr;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
-    close(fd);
-    return nullptr;
-  }
   return std::make_shared<const HostDir>(fd, parent.host + "/" + name);
 }
 
@@ -194,7 +190,7 @@ DirRef DriveRoot(int index) {
   if (driveRoots[index]) return driveRoots[index];
   // The drive's own directory is the user's choice: it may be given
   // through a link.
-  int fd = open(drives[index].host.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  int fd = host::OpenRoot(drives[index].host);
   if (fd < 0) return nullptr;
   driveRoots[index] = std::make_shared<const HostDir>(fd, drives[index].host);
   return driveRoots[index];

@@ -1,17 +1,15 @@
 // The host-change hook and the DOS attributes of ntfs-3g mounts.
 #include "platform/emu/host_changes.h"
 
-#include <sys/xattr.h>
-
 #include <map>
 #include <vector>
 
 #include "platform/emu/machine.h"
+#include "platform/host/host_files.h"
 
 namespace emu {
 namespace {
 
-const char NtfsAttributeName[] = "system.ntfs_attrib_be";
 // What SetFileAttributesA may change; the other bits (directory,
 // compressed, sparse, reparse point...) belong to the file system.
 const unsigned long Settable = 0x1 | 0x2 | 0x4 | 0x20 | 0x80 | 0x100 | 0x1000 | 0x2000;
@@ -46,9 +44,9 @@ const NtfsRoot* RootOf(const std::string& host) {
 }
 
 bool ReadRaw(const std::string& host, unsigned long* value) {
-  unsigned char bytes[4];
-  if (lgetxattr(host.c_str(), NtfsAttributeName, bytes, sizeof bytes) != 4) return false;
-  *value = (static_cast<unsigned long>(bytes[0]) << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3];
+  uint32_t raw;
+  if (!host::NtfsAttributes(host, &raw)) return false;
+  *value = raw;
   return true;
 }
 
@@ -80,10 +78,8 @@ bool SetNtfsAttributes(const std::string& host, unsigned long attributes) {
   if (!root || !root->writeThrough || !ReadRaw(host, &raw)) return false;
   // NORMAL is no bit of its own: a file with none set shows as NORMAL.
   unsigned long value = (raw & ~Settable) | (attributes & Settable & ~0x80ul);
-  unsigned char bytes[4] = {static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
-                            static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
   attributesBefore.emplace(host, raw);
-  return lsetxattr(host.c_str(), NtfsAttributeName, bytes, sizeof bytes, XATTR_REPLACE) == 0;
+  return host::SetNtfsAttributes(host, static_cast<uint32_t>(value), true);
 }
 
 bool NtfsAttributesBefore(const std::string& host, unsigned long* raw) {

@@ -9,8 +9,6 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "engine/shared_state.h"
-
 namespace emu {
 namespace {
 
@@ -55,7 +53,6 @@ ResetHook::ResetHook(void (*reset)()) { ResetFunctions().push_back(reset); }
 
 void ResetMachine() {
   for (auto reset : ResetFunctions()) reset();
-  ResetSharedState();
 }
 
 void FailOperation(const std::string& op, const std::string& path, DWORD error, int times,

@@ -17,10 +17,11 @@ namespace emu {
 
 // Puts every part of the machine back to a fresh state: no drives, no
 // windows, clock at 0, no faults, no prompts, and every part registered
-// with a ResetHook reset too. Also resets the core's shared state.
+// with a ResetHook reset too (tests register the core's shared state there).
 void ResetMachine();
 
-// A part of the emulation registers its reset here (a static object per part).
+// A part of the emulation registers its reset here (a static object per
+// part); so do tests for state of their own that a fresh machine resets.
 struct ResetHook {
   explicit ResetHook(void (*reset)());
 };

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "platform/emu/machine.h"
+#include "platform/host/host_faults.h"
 #include "tests/rescue/forged_hive.h"
 #include "tools/sorvane-offline/hives.h"
 
@@ -195,7 +196,7 @@ TEST_F(HivesTest, AHiveThatFailsToBeWrittenIsLeftAsItWas) {
     emu::DeleteRegistryTree("HKCU\\Software\\DateTime2");  // alice's
     hives_.UseProfile(1);
     emu::CreateRegistryKey("HKCU\\Software\\New");  // bob's, written after alice's fails
-    emu::FailOperation(c.op, "alice", ERROR_ACCESS_DENIED, c.times);
+    host::FailOperation(c.op, "alice", ENOSPC, c.times);
     std::vector<CommittedHive> done;
     EXPECT_FALSE(hives_.Commit(dir_ + "/backup", &done, &error_));
     ASSERT_EQ(2u, done.size());

@@ -8,6 +8,7 @@
 #include "cleanup/registry_cleanup.h"
 #include "engine/shared_state.h"
 #include "platform/emu/machine.h"
+#include "platform/host/host_faults.h"
 #include "tests/rescue/forged_hive.h"
 #include "tools/sorvane-offline/rescue.h"
 
@@ -43,7 +44,7 @@ TEST(RescueReportTest, ARegistryLineIsAppliedOnlyWhenItsHiveWasWritten) {
   CurrentScanFile[0] = 0;
   CleanWormRegistry();  // as a detection does: every profile in turn
   const std::string aliceHive = "Documents and Settings\\alice\\NTUSER.DAT";
-  emu::FailOperation("hivex_commit", aliceHive, ERROR_ACCESS_DENIED);
+  host::FailOperation("hivex_commit", aliceHive, ENOSPC);
   EXPECT_FALSE(FinishRescue(1, &error));
   EXPECT_NE(std::string::npos, error.find("cannot write the hive " + aliceHive)) << error;
   EXPECT_EQ(alice, Slurp(home + "/alice/NTUSER.DAT"));

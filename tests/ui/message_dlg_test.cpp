@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/message_box.h"
+#include "platform/message_box.h"
 #include "support/driver.h"
 #include "support/ui_thread.h"
 #include "ui/message_dlg.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cleanup/memory_scan.h"
+#include "engine/memory_scan.h"
 #include "engine/scan_run.h"
 #include "engine/scanner_table.h"
 #include "platform/emu/machine.h"

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "engine/message_box.h"
+#include "platform/message_box.h"
 #include "engine/scanner_table.h"
 #include "engine/walk.h"
 #include "support/machine_fixture.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cleanup/memory_scan.h"
+#include "engine/memory_scan.h"
 #include "cleanup/nt_version.h"
 #include "cleanup/service_stop.h"
 #include "engine/shared_state.h"

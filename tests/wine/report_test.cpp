@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/report.h"
+#include "engine/results_line.h"
 #include "engine/shared_state.h"
 #include "engine/walk.h"
 #include "support/recording_window.h"

@@ -14,10 +14,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <set>
 
-#include "platform/emu/machine.h"
+#include "platform/host/host_faults.h"
+#include "platform/host/host_files.h"
 #include "platform/emu/registry_tree.h"
 #include "platform/emu/text_codec.h"
 
@@ -194,52 +194,20 @@ void LoadTree(hive_h* h, hive_node_h top, reg::Key* key, const std::string& skip
   }
 }
 
-bool ReadFile(const std::string& path, std::string* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-// Writes `bytes` over the file in place (same inode: its attributes and
-// security stay), without following a link.
-bool OverwriteFile(const std::string& path, const std::string& bytes) {
-  int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) {
-      close(fd);
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  bool ok = fsync(fd) == 0;
-  return close(fd) == 0 && ok;
-}
-
-bool CreateFileWith(const std::string& path, const std::string& bytes) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  close(fd);
-  return OverwriteFile(path, bytes);
-}
-
-// Test faults, through the emulated machine's table keyed by the hive's
-// label: "hivex_commit" fails the writing of the new hive, "hive overwrite"
-// stops a write over the hive half way, as a full disk would.
+// Test faults keyed by the hive's label: "hivex_commit" fails the writing
+// of the new hive, "hive overwrite" stops a write over the hive half way,
+// as a full disk would.
 bool Injected(const char* op, const HiveFile& f) {
-  DWORD error;
-  if (!emu::ShouldFail(op, f.label.c_str(), &error)) return false;
+  if (!host::Injected(op, f.label)) return false;
   errno = ENOSPC;
   return true;
 }
 
-// Writes `bytes` over the hive file (OverwriteFile), or fails as injected.
+// Writes `bytes` over the hive file in place (same inode: its attributes
+// and security stay), or fails as injected.
 bool WriteOver(const HiveFile& f, const std::string& bytes) {
-  if (!Injected("hive overwrite", f)) return OverwriteFile(f.host, bytes);
-  OverwriteFile(f.host, bytes.substr(0, bytes.size() / 2));
+  if (!Injected("hive overwrite", f)) return host::WriteOver(f.host, bytes);
+  host::WriteOver(f.host, bytes.substr(0, bytes.size() / 2));
   errno = ENOSPC;
   return false;
 }
@@ -390,13 +358,13 @@ bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* com
       return false;
     }
     std::string original;
-    if (!ReadFile(f.host, &original)) {
+    if (!host::ReadFile(f.host, &original)) {
       errors.push_back("cannot read the hive " + f.label + ": " + std::strerror(errno));
       continue;
     }
     mkdir(backupDir.c_str(), 0700);
     std::string backup = backupDir + "/" + BackupName(f.label);
-    if (!CreateFileWith(backup, original)) {
+    if (!host::CreateExclusive(backup, original)) {
       errors.push_back("cannot keep a copy of the hive " + f.label + " as " + backup + ": " +
                        std::strerror(errno));
       continue;
@@ -410,7 +378,7 @@ bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* com
     }
     std::string written;
     ok = ok && !Injected("hivex_commit", f) && hivex_commit(s.handles[i], fresh.c_str(), 0) == 0 &&
-         ReadFile(fresh, &written);
+         host::ReadFile(fresh, &written);
     int why = errno;  // taken before unlink, whose own failure would replace it
     unlink(fresh.c_str());
     if (ok && !WriteOver(f, written)) {

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,14 +17,13 @@
 
 #include "platform/emu/host_changes.h"
 #include "platform/emu/text_codec.h"
+#include "platform/host/host_files.h"
 #include "tools/sorvane-offline/hives.h"
 
 using nlohmann::json;
 
 namespace quarantine {
 namespace {
-
-const char AttributeName[] = "system.ntfs_attrib_be";
 
 struct Entry {
   std::string host, windowsPath, stored, action, detection, sha256, time, attributes, renamedTo;
@@ -43,37 +41,6 @@ std::string Now() {
   return text;
 }
 
-bool ReadAll(const std::string& path, std::string* bytes) {
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return false;
-  }
-  bytes->clear();
-  char buffer[65536];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) bytes->append(buffer, static_cast<size_t>(n));
-  close(fd);
-  return n == 0;
-}
-
-// Writes a whole file: in place when it exists (same inode, so its NTFS
-// attributes and security stay), never through a link.
-bool WriteAll(const std::string& path, const std::string& bytes, bool create) {
-  int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  bool ok = done == bytes.size() && fsync(fd) == 0;
-  return close(fd) == 0 && ok;
-}
-
 // The NTFS attributes the file had before the run (the scanners clear
 // them before a removal).
 std::string AttributesOf(const std::string& host) {
@@ -81,8 +48,10 @@ std::string AttributesOf(const std::string& host) {
   unsigned long before;
   if (emu::NtfsAttributesBefore(host, &before)) {
     for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(before >> (24 - 8 * i));
-  } else if (lgetxattr(host.c_str(), AttributeName, b, sizeof b) != 4) {
-    return "";
+  } else {
+    uint32_t now;
+    if (!host::NtfsAttributes(host, &now)) return "";
+    for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(now >> (24 - 8 * i));
   }
   char text[16];
   std::snprintf(text, sizeof text, "0x%02x%02x%02x%02x", b[0], b[1], b[2], b[3]);
@@ -91,10 +60,7 @@ std::string AttributesOf(const std::string& host) {
 
 void SetAttributesOf(const std::string& host, const std::string& text) {
   if (text.size() != 10) return;
-  unsigned long v = std::strtoul(text.c_str(), nullptr, 16);
-  unsigned char b[4] = {static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16),
-                        static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
-  lsetxattr(host.c_str(), AttributeName, b, sizeof b, 0);
+  host::SetNtfsAttributes(host, static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 16)));
 }
 
 json After(const std::string& host) {
@@ -120,7 +86,7 @@ std::string Sha256(const std::string& bytes) {
 
 std::string FileSha256(const std::string& host) {
   std::string bytes;
-  return ReadAll(host, &bytes) ? Sha256(bytes) : "";
+  return host::ReadFile(host, &bytes) ? Sha256(bytes) : "";
 }
 
 bool Open(const std::string& dir, std::string* error) {
@@ -156,13 +122,13 @@ bool Keep(const std::string& host, const std::string& windowsPath, const char* a
   struct stat st;
   if (lstat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return true;  // nothing of its own to keep
   std::string bytes;
-  if (!ReadAll(host, &bytes)) {
+  if (!host::ReadFile(host, &bytes)) {
     std::fprintf(stderr, "quarantine: cannot read %s, left as it is\n", windowsPath.c_str());
     return false;
   }
   char name[32];
   std::snprintf(name, sizeof name, "files/%06zu", entries.size() + 1);
-  if (!WriteAll(folder + "/" + name, bytes, true)) {
+  if (!host::WriteFile(folder + "/" + name, bytes)) {
     std::fprintf(stderr, "quarantine: cannot keep a copy of %s, left as it is\n", windowsPath.c_str());
     return false;
   }
@@ -185,7 +151,7 @@ bool Keep(const std::string& host, const std::string& windowsPath, const char* a
 void KeepHive(const std::string& host, const std::string& label, const std::string& copy) {
   if (folder.empty()) return;
   std::string bytes;
-  ReadAll(copy, &bytes);
+  host::ReadFile(copy, &bytes);
   Entry e;
   e.host = host;
   e.windowsPath = "C:\\" + label;
@@ -221,7 +187,7 @@ bool Close(std::string* error) {
   }
   json doc = {{"created", Now()}, {"entries", list}};
   std::string text = doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-  if (!WriteAll(folder + "/manifest.json", text, true)) {
+  if (!host::WriteFile(folder + "/manifest.json", text)) {
     *error = "cannot write " + folder + "/manifest.json";
     return false;
   }
@@ -253,7 +219,7 @@ int Restore(const std::string& dir, bool force) {
     const char* name = path.c_str();
     std::string bytes;
     if (host.empty() || stored.empty() || stored.find("..") != std::string::npos ||
-        !ReadAll(dir + "/" + stored, &bytes) || Sha256(bytes) != e.value("sha256", "")) {
+        !host::ReadFile(dir + "/" + stored, &bytes) || Sha256(bytes) != e.value("sha256", "")) {
       std::printf("not restored (the kept copy is missing or damaged): %s\n", name);
       code = 1;
       continue;
@@ -264,7 +230,7 @@ int Restore(const std::string& dir, bool force) {
       code = 1;
       continue;
     }
-    if (!WriteAll(host, bytes, true)) {
+    if (!host::WriteFile(host, bytes)) {
       std::printf("not restored (%s): %s\n", std::strerror(errno), name);
       code = 1;
       continue;

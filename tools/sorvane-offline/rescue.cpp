@@ -4,7 +4,6 @@
 #include "tools/sorvane-offline/rescue.h"
 
 #include <sys/statvfs.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,6 +21,7 @@
 #include "platform/emu/registry_tree.h"
 #include "platform/emu/text_codec.h"
 #include "platform/emu/host_changes.h"
+#include "platform/host/host_files.h"
 #include "tools/sorvane-offline/hives.h"
 #include "tools/sorvane-offline/quarantine.h"
 #include "tools/sorvane-offline/volume.h"
@@ -212,9 +212,9 @@ bool BeforeChange(emu::HostChange change, const std::string& host, const std::st
                           change == emu::HostChange::Rename ? newHost : "");
 }
 
-bool HasNtfsAttributes(const std::string& host) {
-  unsigned char value[4];
-  return lgetxattr(host.c_str(), "system.ntfs_attrib_be", value, sizeof value) == 4;
+bool HasNtfsAttributes(const std::string& path) {
+  uint32_t attributes;
+  return host::NtfsAttributes(path, &attributes);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 #include <deque>
 
-#include "engine/message_box.h"
+#include "platform/message_box.h"
 
 namespace {
 std::deque<int> answers;

@@ -1,6 +1,6 @@
 // Results lines and the path display: the one place where text for the main
 // dialog is formatted and the two requests are sent.
-#include "engine/report.h"
+#include "engine/results_line.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -2,14 +2,14 @@
 // where a scanner that recognises it only sets FileDetected; the process is
 // then ended (on NT 4 and 5 also stopped as a service) and the image walked
 // a second time with MemoryAction set, so the backdoor scanner removes it.
-#include "cleanup/memory_scan.h"
+#include "engine/memory_scan.h"
 
 #include "cleanup/deferred_removal.h"
 #include "cleanup/nt_version.h"
 #include "cleanup/platform_kind.h"
 #include "cleanup/running_images.h"
 #include "cleanup/service_stop.h"
-#include "engine/message_box.h"
+#include "platform/message_box.h"
 #include "engine/shared_state.h"
 #include "engine/walk.h"
 #include "platform/system.h"

@@ -1,6 +1,8 @@
 // The two ways the core talks to the main dialog: a results line (formatted
 // into LogLine, request 11) and the path display (StatusText, request 10).
-// Both are sent synchronously and only once MainWindow is known.
+// Both are sent synchronously and only once MainWindow is known. A result
+// of the scan goes as a record (engine/scan_result.h); these lines carry
+// the rest of the list (the statistics).
 #pragma once
 
 // Formats one results line into LogLine and asks the dialog to add it.
