@@ -47,7 +47,7 @@ TEST(RescueReportTest, ARegistryLineIsAppliedOnlyWhenItsHiveWasWritten) {
   CurrentScanFile[0] = 0;
   CleanWormRegistry();  // as a detection does: every profile in turn
   const std::string aliceHive = "Documents and Settings\\alice\\NTUSER.DAT";
-  emu::FailOperation("hivex_commit", aliceHive, ERROR_ACCESS_DENIED);
+  emu::FailOperation("hive build", aliceHive, ERROR_ACCESS_DENIED);
   EXPECT_FALSE(FinishRescue(1, &error));
   EXPECT_NE(std::string::npos, error.find("cannot write the hive " + aliceHive)) << error;
   EXPECT_EQ(alice, Slurp(home + "/alice/NTUSER.DAT"));

@@ -22,6 +22,9 @@ const char kUsage[] =
     "      --entry-size S --name NAME --method M --packed P --unencrypted\n"
     "      --second-entry --end-bytes N --extra N --cut N\n"
     "  hive OUT [--root NAME]    an empty registry hive (root key NAME, default ROOT)\n"
+    "  dirty-hive new|old OUT [--corrupt]\n"
+    "      a dirty profile hive OUT with its logs (OUT.LOG1 and OUT.LOG2, or OUT.LOG);\n"
+    "      --corrupt damages the last log entry\n"
     "  corpus DIR [--max-size S]  every sample (DIR/detect) and near miss (DIR/clean)\n";
 
 int Usage() {
@@ -168,6 +171,15 @@ int main(int argc, char** argv) {
                                                  uint32_t(size)))
                ? 0
                : 1;
+  }
+  if (cmd == "dirty-hive") {
+    const std::string format = argv[2];
+    if (format != "new" && format != "old") return Usage();
+    forge::DirtyHive hive = forge::MakeDirtyHive(
+        format == "new" ? forge::HiveLogFormat::New : forge::HiveLogFormat::Old, opt.Has("--corrupt"));
+    bool ok = Write(out, hive.primary);
+    for (const auto& log : hive.logs) ok = Write(out + log.suffix, log.bytes) && ok;
+    return ok ? 0 : 1;
   }
   if (cmd == "zip-worm" || cmd == "rar-worm") {
     forge::ArchiveOptions o;
