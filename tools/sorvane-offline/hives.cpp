@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <set>
 #include <algorithm>
 
 #include "platform/emu/machine.h"
@@ -51,16 +52,21 @@ bool HasContent(reg::Key* top) {
   return false;
 }
 
+// Orders names as the emulated registry compares them (ignoring case).
+struct NameLess {
+  bool operator()(const reg::Name& a, const reg::Name& b) const { return reg::CompareNames(a, b) < 0; }
+};
+using NameSet = std::set<reg::Name, NameLess>;
+
 // The subkeys of a hive key that are mirrored: the first of each name
 // (ignoring case), a name the emulated registry can hold.
 std::vector<size_t> MirroredKeys(const regf::Tree& tree, size_t key) {
   std::vector<size_t> out;
+  NameSet seen;
   for (size_t s : tree.keys[key].subkeys) {
     const reg::Name& name = tree.keys[s].name;
     if (name.empty() || name.find(u'\\') != reg::Name::npos) continue;
-    bool seen = false;
-    for (size_t o : out) seen = seen || reg::CompareNames(tree.keys[o].name, name) == 0;
-    if (!seen) out.push_back(s);
+    if (seen.insert(name).second) out.push_back(s);
   }
   return out;
 }
@@ -69,11 +75,9 @@ std::vector<size_t> MirroredKeys(const regf::Tree& tree, size_t key) {
 // each name.
 std::vector<size_t> MirroredValues(const regf::Key& key) {
   std::vector<size_t> out;
+  NameSet seen;
   for (size_t i = 0; i < key.values.size(); ++i) {
-    if (!key.values[i].readable) continue;
-    bool seen = false;
-    for (size_t o : out) seen = seen || reg::CompareNames(key.values[o].name, key.values[i].name) == 0;
-    if (!seen) out.push_back(i);
+    if (key.values[i].readable && seen.insert(key.values[i].name).second) out.push_back(i);
   }
   return out;
 }
@@ -103,7 +107,7 @@ void LoadTree(const regf::Tree& tree, size_t top, reg::Key* key, const std::stri
 // `editor` they are made. `skip` names a child of `top` bound elsewhere (in
 // the hive and in the emulated registry: the current control set and its
 // alias). Counts the changes in *changes.
-bool Sync(regf::Tree& tree, size_t top, reg::Key* key, const std::string& skip, regf::Editor* editor,
+bool Sync(const regf::Tree& tree, size_t top, reg::Key* key, const std::string& skip, regf::Editor* editor,
           size_t* changes, std::string* why) {
   uint64_t now = (uint64_t(time(nullptr)) + 11644473600ull) * 10000000ull;
   std::vector<std::pair<size_t, reg::Key*>> stack{{top, key}};
@@ -112,46 +116,44 @@ bool Sync(regf::Tree& tree, size_t top, reg::Key* key, const std::string& skip, 
     stack.pop_back();
     // Values: removed (every readable one of the name), changed, added.
     std::vector<size_t> mirrored = MirroredValues(tree.keys[node]);
+    NameSet known, gone;
     std::vector<size_t> removed;
     std::vector<std::pair<size_t, const reg::Value*>> set;
     for (size_t i : mirrored) {
       const regf::Value& v = tree.keys[node].values[i];
+      known.insert(v.name);
       const reg::Value* current = reg::FindValue(k, v.name);
       if (current && current->provided) current = nullptr;
       if (!current) {
-        for (size_t j = 0; j < tree.keys[node].values.size(); ++j) {
-          const regf::Value& w = tree.keys[node].values[j];
-          if (w.readable && reg::CompareNames(w.name, v.name) == 0) removed.push_back(j);
-        }
+        gone.insert(v.name);
       } else if (current->type != v.type || current->stored != v.data) {
         set.push_back({i, current});
       }
     }
+    for (size_t j = 0; j < tree.keys[node].values.size() && !gone.empty(); ++j) {
+      const regf::Value& w = tree.keys[node].values[j];
+      if (w.readable && gone.count(w.name)) removed.push_back(j);
+    }
     for (const auto& w : k->values) {
-      if (w.provided) continue;
-      bool known = false;
-      for (size_t i : mirrored) known = known || reg::CompareNames(tree.keys[node].values[i].name, w.name) == 0;
-      if (!known) set.push_back({regf::Editor::npos, &w});
+      if (!w.provided && !known.count(w.name)) set.push_back({regf::Editor::npos, &w});
     }
     *changes += removed.size() + set.size();
     if (editor) {
       for (const auto& [i, v] : set) {
         if (!editor->SetValue(node, i, v->name, v->type, v->stored, why)) return false;
       }
-      std::sort(removed.begin(), removed.end());
-      removed.erase(std::unique(removed.begin(), removed.end()), removed.end());
       for (size_t r = removed.size(); r-- > 0;) {
         if (!editor->RemoveValue(node, removed[r], why)) return false;
       }
     }
     // Subkeys: removed, matched, added.
-    std::vector<reg::Key*> matched;
+    std::set<reg::Key*> matched;
     for (size_t s : MirroredKeys(tree, node)) {
       const reg::Name name = tree.keys[s].name;
       if (node == top && IsSkipped(name, skip)) continue;
       reg::Key* twin = reg::Child(k, name);
       if (twin) {
-        matched.push_back(twin);
+        matched.insert(twin);
         stack.push_back({s, twin});
       } else {
         ++*changes;
@@ -159,7 +161,7 @@ bool Sync(regf::Tree& tree, size_t top, reg::Key* key, const std::string& skip, 
       }
     }
     for (auto& sub : k->subkeys) {
-      if (std::find(matched.begin(), matched.end(), sub.get()) != matched.end() || !HasContent(sub.get())) continue;
+      if (matched.count(sub.get()) || !HasContent(sub.get())) continue;
       if (node == top && !skip.empty() &&
           (IsSkipped(sub->name, skip) || IsSkipped(sub->name, "CurrentControlSet"))) {
         continue;
@@ -431,10 +433,9 @@ std::string Hives::HiveOf(const std::string& keyPath) const {
 bool Hives::Changed(size_t hive) const {
   size_t changes = 0;
   std::string why;
-  regf::Tree tree = state_->hives[hive].tree;
   for (const auto& b : state_->bindings) {
     reg::Key* key = b.hive == hive ? state_->EmulatedKey(b) : nullptr;
-    if (key) Sync(tree, b.key, key, b.skip, nullptr, &changes, &why);
+    if (key) Sync(state_->hives[hive].tree, b.key, key, b.skip, nullptr, &changes, &why);
   }
   return changes > 0;
 }

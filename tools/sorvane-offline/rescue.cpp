@@ -312,7 +312,7 @@ bool FinishRescue(int exitCode, std::string* error) {
                      c.backup.c_str());
         for (const auto& l : c.logs) {
           quarantine::KeepHive(l.host, l.label, l.backup);
-          std::fprintf(stderr, "registry: %s reset, the original kept as %s\n", l.label.c_str(), l.backup.c_str());
+          std::fprintf(stderr, "registry: log %s kept as %s before its reset\n", l.label.c_str(), l.backup.c_str());
         }
       }
       if (!ok) exitCode = 2;
