@@ -187,7 +187,7 @@ TEST_F(HivesTest, AHiveThatFailsToBeWrittenIsLeftAsItWas) {
     const char* op;
     int times;
     bool restored;
-  } cases[] = {{"hivex_commit", -1, true}, {"hive overwrite", 1, true}, {"hive overwrite", -1, false}};
+  } cases[] = {{"hive build", -1, true}, {"hive overwrite", 1, true}, {"hive overwrite", -1, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.op) + " times " + std::to_string(c.times));
     TearDown();

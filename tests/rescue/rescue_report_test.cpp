@@ -44,7 +44,7 @@ TEST(RescueReportTest, ARegistryLineIsAppliedOnlyWhenItsHiveWasWritten) {
   CurrentScanFile[0] = 0;
   CleanWormRegistry();  // as a detection does: every profile in turn
   const std::string aliceHive = "Documents and Settings\\alice\\NTUSER.DAT";
-  host::FailOperation("hivex_commit", aliceHive, ENOSPC);
+  host::FailOperation("hive build", aliceHive, ENOSPC);
   EXPECT_FALSE(FinishRescue(1, &error));
   EXPECT_NE(std::string::npos, error.find("cannot write the hive " + aliceHive)) << error;
   EXPECT_EQ(alice, Slurp(home + "/alice/NTUSER.DAT"));

@@ -101,4 +101,22 @@ bool ReadBytes(const std::string& path, Bytes* bytes);
 // An empty hive (regf) whose root key is named `rootName`.
 Bytes EmptyHive(const std::string& rootName);
 
+// A profile hive left dirty with its transaction logs: the primary file
+// holds an older state (Run: keep.exe, stale.exe; Software\Old with a
+// value and a subkey), the logs take it to `expected` (stale.exe and
+// Software\Old gone, Software\New with "added" and a 20,000-byte
+// "large", Run: d3dupdate.exe naming bbeagle.exe). `corrupt` damages the
+// last entry (new format) or a dirty bin (old format).
+enum class HiveLogFormat { New, Old };
+struct HiveLog {
+  std::string suffix;  // ".LOG1", ".LOG2" or ".LOG"
+  Bytes bytes;
+};
+struct DirtyHive {
+  Bytes primary;
+  std::vector<HiveLog> logs;
+  Bytes expected;  // the hive as Windows would have it after replay (sealed clean)
+};
+DirtyHive MakeDirtyHive(HiveLogFormat format, bool corrupt);
+
 }  // namespace forge

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "scanners/signature_record.h"
@@ -24,6 +25,10 @@ const char kUsage[] =
     "      --entry-size S --name NAME --method M --packed P --unencrypted\n"
     "      --second-entry --end-bytes N --extra N --cut N\n"
     "  hive OUT [--root NAME]    an empty registry hive (root key NAME, default ROOT)\n"
+    "  dirty-hive new|old OUT [--corrupt]\n"
+    "      a dirty profile hive OUT with its logs (OUT.LOG1 and OUT.LOG2, or OUT.LOG);\n"
+    "      --corrupt damages the last log entry\n"
+    "  hive-seeds DIR            hives with their logs appended, for the hive fuzz target\n"
     "  corpus DIR [--max-size S]  every sample (DIR/detect) and near miss (DIR/clean)\n";
 
 int Usage() {
@@ -149,6 +154,27 @@ int main(int argc, char** argv) {
     const char* root = opt.Value("--root");
     return Write(argv[2], forge::EmptyHive(root ? root : "ROOT")) ? 0 : 1;
   }
+  if (cmd == "hive-seeds") {
+    // Each seed: a hive followed by its logs, as the hive fuzz target reads them.
+    const std::string dir = argv[2];
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    bool ok = Write(dir + "/clean", forge::EmptyHive("ROOT"));
+    const struct {
+      const char* name;
+      forge::HiveLogFormat format;
+      bool corrupt;
+    } seeds[] = {{"dirty-new", forge::HiveLogFormat::New, false}, {"dirty-old", forge::HiveLogFormat::Old, false},
+                 {"corrupt-new", forge::HiveLogFormat::New, true}, {"corrupt-old", forge::HiveLogFormat::Old, true}};
+    for (const auto& s : seeds) {
+      forge::DirtyHive hive = forge::MakeDirtyHive(s.format, s.corrupt);
+      forge::Bytes all = hive.primary;
+      for (const auto& log : hive.logs) all.insert(all.end(), log.bytes.begin(), log.bytes.end());
+      ok = Write(dir + "/" + s.name, all) && ok;
+      ok = Write(dir + "/" + s.name + "-replayed", hive.expected) && ok;
+    }
+    return ok ? 0 : 1;
+  }
   if (cmd == "find-record") {
     forge::Bytes program;
     if (!forge::ReadBytes(argv[2], &program)) return 1;
@@ -174,6 +200,15 @@ int main(int argc, char** argv) {
                                                  uint32_t(size)))
                ? 0
                : 1;
+  }
+  if (cmd == "dirty-hive") {
+    const std::string format = argv[2];
+    if (format != "new" && format != "old") return Usage();
+    forge::DirtyHive hive = forge::MakeDirtyHive(
+        format == "new" ? forge::HiveLogFormat::New : forge::HiveLogFormat::Old, opt.Has("--corrupt"));
+    bool ok = Write(out, hive.primary);
+    for (const auto& log : hive.logs) ok = Write(out + log.suffix, log.bytes) && ok;
+    return ok ? 0 : 1;
   }
   if (cmd == "zip-worm" || cmd == "rar-worm") {
     forge::ArchiveOptions o;

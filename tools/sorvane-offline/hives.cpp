@@ -1,44 +1,39 @@
-// Hive files through hivex to and from the emulated registry. Loading and
-// writing back walk the trees with explicit stacks (hives written by an
-// attacker may nest deeply). Writing back compares each key of the hive
-// with its twin in the emulated registry: a key gone there is deleted, a
-// key new there is added, and a key whose values differ gets its value
-// list set anew, values the scan left alone keeping their original bytes.
+// Hive files through the regf layer to and from the emulated registry.
+// Loading replays a dirty hive's transaction logs first, then mirrors each
+// key (raw names, values that can be read) into the emulated registry.
+// Writing back compares each mirrored key with its twin there and changes
+// only the cells that differ: a value or key gone there is removed, one
+// new or changed there is added or set. Keys and values that were not
+// mirrored (a name the emulated registry cannot hold, data that cannot be
+// read, a second key or value of the same name) are never touched.
 #include "tools/sorvane-offline/hives.h"
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <hivex.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <functional>
 #include <set>
+#include <algorithm>
 
 #include "platform/host/host_faults.h"
 #include "platform/host/host_files.h"
 #include "platform/emu/registry_tree.h"
 #include "platform/emu/text_codec.h"
+#include "tools/sorvane-offline/regf/edit.h"
+#include "tools/sorvane-offline/regf/replay.h"
 
 namespace reg = emu::reg;
 
 namespace {
 
-// A hive's UTF-8 name as the emulated registry stores it (UTF-16 units).
-reg::Name NameOf(const std::string& utf8) {
-  reg::Name name;
-  return emu::DecodeUtf8(utf8, &name) ? name : emu::WidenAnsi(utf8);
-}
-
 bool IsSkipped(const reg::Name& name, const std::string& skip) {
   return !skip.empty() && reg::CompareNames(name, emu::WidenAnsi(skip)) == 0;
-}
-
-std::string Text(char* owned) {
-  std::string text = owned ? owned : "";
-  free(owned);
-  return text;
 }
 
 // True when a key of the emulated registry holds something worth a key in
@@ -58,154 +53,145 @@ bool HasContent(reg::Key* top) {
   return false;
 }
 
-struct OriginalValue {
-  std::string utf8Name;
-  reg::Name name;    // as the emulated registry stores it
-  hive_type type;
-  std::string raw;   // the hive's bytes, stored as they are
+// Orders names as the emulated registry compares them (ignoring case).
+struct NameLess {
+  bool operator()(const reg::Name& a, const reg::Name& b) const { return reg::CompareNames(a, b) < 0; }
 };
+using NameSet = std::set<reg::Name, NameLess>;
 
-std::vector<OriginalValue> ValuesOf(hive_h* h, hive_node_h node) {
-  std::vector<OriginalValue> values;
-  hive_value_h* list = hivex_node_values(h, node);
-  for (size_t i = 0; list && list[i]; ++i) {
-    OriginalValue v;
-    v.utf8Name = Text(hivex_value_key(h, list[i]));
-    v.name = NameOf(v.utf8Name);
-    size_t length = 0;
-    char* raw = hivex_value_value(h, list[i], &v.type, &length);
-    if (!raw) continue;
-    v.raw.assign(raw, length);
-    free(raw);
-    values.push_back(std::move(v));
+// The subkeys of a hive key that are mirrored: the first of each name
+// (ignoring case), a name the emulated registry can hold.
+std::vector<size_t> MirroredKeys(const regf::Tree& tree, size_t key) {
+  std::vector<size_t> out;
+  NameSet seen;
+  for (size_t s : tree.keys[key].subkeys) {
+    const reg::Name& name = tree.keys[s].name;
+    if (name.empty() || name.find(u'\\') != reg::Name::npos) continue;
+    if (seen.insert(name).second) out.push_back(s);
   }
-  free(list);
-  return values;
+  return out;
 }
 
-std::vector<const reg::Value*> SavedValues(const reg::Key* key) {
-  std::vector<const reg::Value*> values;
-  for (const auto& v : key->values) {
-    if (!v.provided) values.push_back(&v);
+// The values of a hive key that are mirrored: the first readable one of
+// each name.
+std::vector<size_t> MirroredValues(const regf::Key& key) {
+  std::vector<size_t> out;
+  NameSet seen;
+  for (size_t i = 0; i < key.values.size(); ++i) {
+    if (key.values[i].readable && seen.insert(key.values[i].name).second) out.push_back(i);
   }
-  return values;
+  return out;
 }
 
-bool SameValues(const std::vector<OriginalValue>& before, const std::vector<const reg::Value*>& now) {
-  if (before.size() != now.size()) return false;
-  for (size_t i = 0; i < now.size(); ++i) {
-    if (reg::CompareNames(before[i].name, now[i]->name) != 0 || before[i].type != now[i]->type ||
-        before[i].raw != now[i]->stored) {
-      return false;
-    }
+size_t ChildNamed(const regf::Tree& tree, size_t key, const std::string& name) {
+  for (size_t s : MirroredKeys(tree, key)) {
+    if (reg::CompareNames(tree.keys[s].name, emu::WidenAnsi(name)) == 0) return s;
   }
-  return true;
+  return regf::Editor::npos;
 }
 
-// The new value list of a key: unchanged values keep their original bytes.
-bool SetValues(hive_h* h, hive_node_h node, const std::vector<OriginalValue>& before,
-               const std::vector<const reg::Value*>& now) {
-  std::vector<std::string> names, data;
-  names.reserve(now.size());
-  data.reserve(now.size());
-  std::vector<hive_type> types;
-  for (const reg::Value* v : now) {
-    const OriginalValue* same = nullptr;
-    for (const auto& o : before) {
-      if (reg::CompareNames(o.name, v->name) == 0 && o.type == v->type && o.raw == v->stored) same = &o;
-    }
-    names.push_back(same ? same->utf8Name : emu::EncodeUtf8(v->name));
-    data.push_back(v->stored);
-    types.push_back(static_cast<hive_type>(v->type));
-  }
-  std::vector<hive_set_value> list(now.size());
-  for (size_t i = 0; i < now.size(); ++i) {
-    list[i].key = names[i].data();
-    list[i].t = types[i];
-    list[i].len = data[i].size();
-    list[i].value = data[i].data();
-  }
-  return hivex_node_set_values(h, node, list.size(), list.data(), 0) == 0;
-}
-
-// Compares (and with `apply` writes) the hive below `top` against the
-// emulated key; `skip` names a child of `top` bound elsewhere (in the hive
-// and in the emulated registry: the current control set and its alias).
-bool Sync(hive_h* h, hive_node_h top, reg::Key* key, const std::string& skip, bool apply,
-          bool* changed) {
-  std::vector<std::pair<hive_node_h, reg::Key*>> stack{{top, key}};
+void LoadTree(const regf::Tree& tree, size_t top, reg::Key* key, const std::string& skip) {
+  std::vector<std::pair<size_t, reg::Key*>> stack{{top, key}};
   while (!stack.empty()) {
     auto [node, k] = stack.back();
     stack.pop_back();
-    std::vector<OriginalValue> before = ValuesOf(h, node);
-    std::vector<const reg::Value*> now = SavedValues(k);
-    if (!SameValues(before, now)) {
-      *changed = true;
-      if (apply && !SetValues(h, node, before, now)) return false;
+    const regf::Key& h = tree.keys[node];
+    for (size_t i : MirroredValues(h)) reg::SetStoredValue(k, h.values[i].name, h.values[i].type, h.values[i].data);
+    for (size_t s : MirroredKeys(tree, node)) {
+      if (node == top && IsSkipped(tree.keys[s].name, skip)) continue;
+      stack.push_back({s, reg::Create(k, tree.keys[s].name, true)});
     }
+  }
+}
+
+// The changes that make the hive below `top` match the emulated key; with
+// `editor` they are made. `skip` names a child of `top` bound elsewhere (in
+// the hive and in the emulated registry: the current control set and its
+// alias). Counts the changes in *changes.
+bool Sync(const regf::Tree& tree, size_t top, reg::Key* key, const std::string& skip, regf::Editor* editor,
+          size_t* changes, std::string* why) {
+  uint64_t now = (uint64_t(time(nullptr)) + 11644473600ull) * 10000000ull;
+  std::vector<std::pair<size_t, reg::Key*>> stack{{top, key}};
+  while (!stack.empty()) {
+    auto [node, k] = stack.back();
+    stack.pop_back();
+    // Values: removed (every readable one of the name), changed, added.
+    std::vector<size_t> mirrored = MirroredValues(tree.keys[node]);
+    NameSet known, gone;
+    std::vector<size_t> removed;
+    std::vector<std::pair<size_t, const reg::Value*>> set;
+    for (size_t i : mirrored) {
+      const regf::Value& v = tree.keys[node].values[i];
+      known.insert(v.name);
+      const reg::Value* current = reg::FindValue(k, v.name);
+      if (current && current->provided) current = nullptr;
+      if (!current) {
+        gone.insert(v.name);
+      } else if (current->type != v.type || current->stored != v.data) {
+        set.push_back({i, current});
+      }
+    }
+    for (size_t j = 0; j < tree.keys[node].values.size() && !gone.empty(); ++j) {
+      const regf::Value& w = tree.keys[node].values[j];
+      if (w.readable && gone.count(w.name)) removed.push_back(j);
+    }
+    for (const auto& w : k->values) {
+      if (!w.provided && !known.count(w.name)) set.push_back({regf::Editor::npos, &w});
+    }
+    *changes += removed.size() + set.size();
+    if (editor) {
+      for (const auto& [i, v] : set) {
+        if (!editor->SetValue(node, i, v->name, v->type, v->stored, why)) return false;
+      }
+      for (size_t r = removed.size(); r-- > 0;) {
+        if (!editor->RemoveValue(node, removed[r], why)) return false;
+      }
+    }
+    // Subkeys: removed, matched, added.
     std::set<reg::Key*> matched;
-    hive_node_h* children = hivex_node_children(h, node);
-    for (size_t i = 0; children && children[i]; ++i) {
-      reg::Name name = NameOf(Text(hivex_node_name(h, children[i])));
+    for (size_t s : MirroredKeys(tree, node)) {
+      const reg::Name name = tree.keys[s].name;
       if (node == top && IsSkipped(name, skip)) continue;
       reg::Key* twin = reg::Child(k, name);
       if (twin) {
         matched.insert(twin);
-        stack.push_back({children[i], twin});
+        stack.push_back({s, twin});
       } else {
-        *changed = true;
-        if (apply && hivex_node_delete_child(h, children[i]) != 0) {
-          free(children);
-          return false;
-        }
+        ++*changes;
+        if (editor && !editor->RemoveKey(s, why)) return false;
       }
     }
-    free(children);
     for (auto& sub : k->subkeys) {
       if (matched.count(sub.get()) || !HasContent(sub.get())) continue;
       if (node == top && !skip.empty() &&
           (IsSkipped(sub->name, skip) || IsSkipped(sub->name, "CurrentControlSet"))) {
         continue;
       }
-      *changed = true;
-      if (!apply) continue;
-      hive_node_h added = hivex_node_add_child(h, node, emu::EncodeUtf8(sub->name).c_str());
-      if (!added) return false;
+      ++*changes;
+      if (!editor) continue;
+      size_t added;
+      if (!editor->AddKey(node, sub->name, now, &added, why)) return false;
       stack.push_back({added, sub.get()});
     }
   }
   return true;
 }
 
-void LoadTree(hive_h* h, hive_node_h top, reg::Key* key, const std::string& skip) {
-  std::vector<std::pair<hive_node_h, reg::Key*>> stack{{top, key}};
-  while (!stack.empty()) {
-    auto [node, k] = stack.back();
-    stack.pop_back();
-    for (auto& v : ValuesOf(h, node)) reg::SetStoredValue(k, v.name, v.type, v.raw);
-    hive_node_h* children = hivex_node_children(h, node);
-    for (size_t i = 0; children && children[i]; ++i) {
-      reg::Name name = NameOf(Text(hivex_node_name(h, children[i])));
-      if (node == top && IsSkipped(name, skip)) continue;
-      if (name.empty() || name.find(u'\\') != reg::Name::npos) continue;
-      stack.push_back({children[i], reg::Create(k, name, true)});
-    }
-    free(children);
-  }
-}
+// ---- Host files: the only places a hive or a log is read or written ----
 
-// Test faults keyed by the hive's label: "hivex_commit" fails the writing
-// of the new hive, "hive overwrite" stops a write over the hive half way,
-// as a full disk would.
+// Test faults, through the host layer's table keyed by the hive's
+// label: "hive build" fails the making of the new hive, "hive overwrite"
+// stops a write over the hive half way, as a full disk would, "hive log
+// reset" fails the reset of its logs.
 bool Injected(const char* op, const HiveFile& f) {
   if (!host::Injected(op, f.label)) return false;
   errno = ENOSPC;
   return true;
 }
 
-// Writes `bytes` over the hive file in place (same inode: its attributes
-// and security stay), or fails as injected.
-bool WriteOver(const HiveFile& f, const std::string& bytes) {
+// Every write of a hive goes through here (OverwriteFile), or fails as
+// injected.
+bool WriteHive(const HiveFile& f, const std::string& bytes) {
   if (!Injected("hive overwrite", f)) return host::WriteOver(f.host, bytes);
   host::WriteOver(f.host, bytes.substr(0, bytes.size() / 2));
   errno = ENOSPC;
@@ -218,19 +204,57 @@ std::string BackupName(const std::string& label) {
   return name;
 }
 
+// The transaction logs beside a hive (names matched ignoring case, regular
+// files only), in the order replay reads them.
+struct HostLog {
+  std::string host, suffix;
+};
+std::vector<HostLog> LogsOf(const std::string& hive) {
+  size_t slash = hive.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : hive.substr(0, slash);
+  std::string base = hive.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::vector<HostLog> logs;
+  for (const char* suffix : {".LOG1", ".LOG2", ".LOG"}) {
+    std::string want = base + suffix;
+    if (DIR* d = opendir(dir.c_str())) {
+      while (dirent* e = readdir(d)) {
+        struct stat st;
+        std::string path = dir + "/" + e->d_name;
+        if (strcasecmp(e->d_name, want.c_str()) == 0 && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+          logs.push_back({path, suffix});
+          break;
+        }
+      }
+      closedir(d);
+    }
+  }
+  return logs;
+}
+
+regf::Bytes ToBytes(const std::string& s) { return regf::Bytes(s.begin(), s.end()); }
+std::string FromBytes(const regf::Bytes& b) { return std::string(b.begin(), b.end()); }
+
 }  // namespace
 
 struct Binding {
   size_t hive;
-  hive_node_h node;
+  size_t key;                           // index in the hive's tree
   std::string emuPath;                  // key below HKLM, or empty for a profile
   std::shared_ptr<reg::Key> profileKey; // a profile's tree
-  std::string skip;                     // child of `node` bound elsewhere
+  std::string skip;                     // child of `key` bound elsewhere
+};
+
+struct LoadedHive {
+  regf::Image image;
+  regf::Tree tree;
+  std::vector<HostLog> logs;
+  std::vector<std::string> logBytes;  // as read
+  regf::ReplayResult replay;
 };
 
 struct Hives::State {
   std::vector<HiveFile> files;  // SOFTWARE, SYSTEM, then the profiles
-  std::vector<hive_h*> handles;
+  std::vector<LoadedHive> hives;
   std::vector<Binding> bindings;
   std::vector<std::shared_ptr<reg::Key>> profiles;
   size_t current = 0;
@@ -243,55 +267,83 @@ struct Hives::State {
 };
 
 Hives::Hives() : state_(new State) {}
+Hives::~Hives() = default;
 
-Hives::~Hives() {
-  for (hive_h* h : state_->handles) {
-    if (h) hivex_close(h);
+namespace {
+
+// Reads a hive and its logs, replays them when it is dirty and reads its
+// tree; false with a message naming it when it cannot be read soundly.
+bool OpenHive(const HiveFile& f, LoadedHive* h, std::string* error) {
+  std::string bytes;
+  if (!host::ReadFile(f.host, &bytes)) {
+    *error = "cannot open the hive " + f.label + ": " + std::strerror(errno);
+    return false;
   }
+  h->logs = LogsOf(f.host);
+  std::vector<regf::LogFile> logs;
+  for (const auto& l : h->logs) {
+    std::string b;
+    if (!host::ReadFile(l.host, &b)) b.clear();
+    h->logBytes.push_back(b);
+    logs.push_back({f.label + l.suffix, ToBytes(b)});
+  }
+  regf::Bytes image = ToBytes(bytes);
+  h->replay = regf::Replay(&image, logs);
+  std::string why;
+  if (!h->image.Open(std::move(image), &why) || !regf::ReadTree(h->image, &h->tree, &why)) {
+    *error = "the hive " + f.label + " cannot be read (" + why + "); it is left as it is";
+    return false;
+  }
+  if (h->replay.dirty && h->replay.complete) {
+    std::fprintf(stderr, "registry: %s was dirty: replayed from its transaction logs (%zu entries or pages)\n",
+                 f.label.c_str(), h->replay.applied);
+  } else if (h->replay.dirty) {
+    std::fprintf(stderr, "registry: %s is dirty and %s; it is read as it is and will not be written\n",
+                 f.label.c_str(), h->replay.why.c_str());
+  }
+  return true;
 }
+
+}  // namespace
 
 bool Hives::Load(const HiveFile& software, const HiveFile& system,
                  const std::vector<HiveFile>& profiles, bool readOnly, std::string* error) {
-  for (hive_h* h : state_->handles) hivex_close(h);
   state_.reset(new State);
   State& s = *state_;
   s.readOnly = readOnly;
   s.files = {software, system};
   s.files.insert(s.files.end(), profiles.begin(), profiles.end());
-  for (const auto& f : s.files) {
-    hive_h* h = hivex_open(f.host.c_str(), readOnly ? 0 : HIVEX_OPEN_WRITE);
-    if (!h) {
-      *error = "cannot open the hive " + f.label + ": " + std::strerror(errno);
-      return false;
-    }
-    s.handles.push_back(h);
+  s.hives.resize(s.files.size());
+  for (size_t i = 0; i < s.files.size(); ++i) {
+    if (!OpenHive(s.files[i], &s.hives[i], error)) return false;
   }
   reg::Key* machine = reg::RootByHandle(HKEY_LOCAL_MACHINE)->key.get();
 
-  hive_h* sw = s.handles[0];
-  s.bindings.push_back(Binding{0, hivex_root(sw), "SOFTWARE", nullptr, ""});
-  LoadTree(sw, hivex_root(sw), reg::Create(machine, "SOFTWARE", true), "");
+  s.bindings.push_back(Binding{0, 0, "SOFTWARE", nullptr, ""});
+  LoadTree(s.hives[0].tree, 0, reg::Create(machine, "SOFTWARE", true), "");
 
   // SYSTEM: the control set Select\Current names is CurrentControlSet.
-  hive_h* sy = s.handles[1];
-  hive_node_h root = hivex_root(sy);
+  const regf::Tree& sy = s.hives[1].tree;
   std::string controlSet;
-  if (hive_node_h select = hivex_node_get_child(sy, root, "Select")) {
-    if (hive_value_h current = hivex_node_get_value(sy, select, "Current")) {
-      int32_t number = hivex_value_dword(sy, current);
+  size_t currentSet = regf::Editor::npos;
+  if (size_t select = ChildNamed(sy, 0, "Select"); select != regf::Editor::npos) {
+    for (size_t i : MirroredValues(sy.keys[select])) {
+      const regf::Value& v = sy.keys[select].values[i];
+      if (reg::CompareNames(v.name, u"Current") != 0 || v.data.size() < 4) continue;
+      int32_t number = int32_t(regf::Get32(reinterpret_cast<const uint8_t*>(v.data.data())));
       char name[32];
       std::snprintf(name, sizeof name, "ControlSet%03d", number);
-      if (hivex_node_get_child(sy, root, name)) controlSet = name;
+      currentSet = ChildNamed(sy, 0, name);
+      if (currentSet != regf::Editor::npos) controlSet = name;
     }
   }
   if (controlSet.empty()) {
     *error = "the hive " + system.label + " names no current control set (Select\\Current)";
     return false;
   }
-  hive_node_h currentSet = hivex_node_get_child(sy, root, controlSet.c_str());
   reg::Key* systemKey = reg::Create(machine, "SYSTEM", true);
-  s.bindings.push_back(Binding{1, root, "SYSTEM", nullptr, controlSet});
-  LoadTree(sy, root, systemKey, controlSet);
+  s.bindings.push_back(Binding{1, 0, "SYSTEM", nullptr, controlSet});
+  LoadTree(sy, 0, systemKey, controlSet);
   s.bindings.push_back(Binding{1, currentSet, "SYSTEM\\CurrentControlSet", nullptr, ""});
   LoadTree(sy, currentSet, reg::Create(systemKey, "CurrentControlSet", true), "");
 
@@ -299,10 +351,9 @@ bool Hives::Load(const HiveFile& software, const HiveFile& system,
     auto tree = std::make_shared<reg::Key>();
     tree->name = u"HKEY_CURRENT_USER";
     tree->listed = true;
-    hive_h* h = s.handles[2 + i];
-    LoadTree(h, hivex_root(h), tree.get(), "");
+    LoadTree(s.hives[2 + i].tree, 0, tree.get(), "");
     s.profiles.push_back(tree);
-    s.bindings.push_back(Binding{2 + i, hivex_root(h), "", tree, ""});
+    s.bindings.push_back(Binding{2 + i, 0, "", tree, ""});
   }
   if (!s.profiles.empty()) UseProfile(0);
   return true;
@@ -336,13 +387,56 @@ std::string Hives::HiveOf(const std::string& keyPath) const {
 }
 
 bool Hives::Changed(size_t hive) const {
-  bool changed = false;
+  size_t changes = 0;
+  std::string why;
   for (const auto& b : state_->bindings) {
     reg::Key* key = b.hive == hive ? state_->EmulatedKey(b) : nullptr;
-    if (key) Sync(state_->handles[hive], b.node, key, b.skip, false, &changed);
+    if (key) Sync(state_->hives[hive].tree, b.key, key, b.skip, nullptr, &changes, &why);
   }
-  return changed;
+  return changes > 0;
 }
+
+namespace {
+
+// The hive with the emulated registry's changes, sealed clean and read
+// back; false with the reason.
+bool BuildHive(const LoadedHive& h, const std::vector<Binding>& bindings, size_t index,
+               const std::function<reg::Key*(const Binding&)>& emulated, std::string* out, std::string* why) {
+  regf::Image image = h.image;
+  regf::Tree tree = h.tree;
+  regf::Editor editor(image, tree);
+  size_t changes = 0;
+  for (const auto& b : bindings) {
+    reg::Key* key = b.hive == index ? emulated(b) : nullptr;
+    if (key && !Sync(tree, b.key, key, b.skip, &editor, &changes, why)) return false;
+  }
+  uint64_t now = (uint64_t(time(nullptr)) + 11644473600ull) * 10000000ull;
+  editor.Seal(h.replay.lastSequence + 1, now);
+  regf::Image check;
+  regf::Tree checkTree;
+  if (!check.Open(image.bytes(), why) || !regf::ReadTree(check, &checkTree, why)) {
+    *why = "the changed hive would not read back: " + *why;
+    return false;
+  }
+  *out = FromBytes(image.bytes());
+  return true;
+}
+
+// A log reset as Windows leaves it after a flush: its first sector the
+// hive's new base block (the log's own kind), the rest zeroed, the same
+// length; an empty log stays empty.
+std::string ResetLog(const std::string& hive, const std::string& log, const std::string& suffix) {
+  if (log.size() < 512) return log;
+  regf::BaseInfo b;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(log.data());
+  uint32_t type = suffix == ".LOG" ? regf::OldLogFile : regf::NewLogFile;
+  if (regf::ReadBase(p, log.size(), &b) && (b.type == regf::OldLogFile || b.type == regf::NewLogFile)) type = b.type;
+  std::string out = FromBytes(regf::LogBaseSector(ToBytes(hive.substr(0, 512)), type));
+  out.resize(log.size(), '\0');
+  return out;
+}
+
+}  // namespace
 
 bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* committed,
                    std::string* error) {
@@ -353,9 +447,14 @@ bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* com
   for (size_t i = 0; i < s.files.size(); ++i) {
     if (!Changed(i)) continue;
     const HiveFile& f = s.files[i];
+    const LoadedHive& h = s.hives[i];
     if (s.readOnly) {
       *error = "the hive " + f.label + " was opened read-only";
       return false;
+    }
+    if (h.replay.dirty && !h.replay.complete) {
+      errors.push_back("the hive " + f.label + " is dirty and " + h.replay.why + " (left as it was)");
+      continue;
     }
     std::string original;
     if (!host::ReadFile(f.host, &original)) {
@@ -369,33 +468,49 @@ bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* com
                        std::strerror(errno));
       continue;
     }
-    bool changed = false;
-    std::string fresh = backup + ".new";
-    bool ok = true;
-    for (const auto& b : s.bindings) {
-      reg::Key* key = b.hive == i ? s.EmulatedKey(b) : nullptr;
-      if (key && !Sync(s.handles[i], b.node, key, b.skip, true, &changed)) ok = false;
+    // The logs are kept beside the hive's copy before anything is written.
+    CommittedHive done{f.label, f.host, backup, {}};
+    bool kept = true;
+    for (size_t l = 0; l < h.logs.size() && kept; ++l) {
+      std::string copy = backup + h.logs[l].suffix;
+      kept = host::CreateExclusive(copy, h.logBytes[l]);
+      if (!kept) {
+        errors.push_back("cannot keep a copy of the log " + f.label + h.logs[l].suffix + " as " + copy + ": " +
+                         std::strerror(errno));
+      }
+      done.logs.push_back(CommittedLog{f.label + h.logs[l].suffix, h.logs[l].host, copy});
     }
-    std::string written;
-    ok = ok && !Injected("hivex_commit", f) && hivex_commit(s.handles[i], fresh.c_str(), 0) == 0 &&
-         host::ReadFile(fresh, &written);
-    int why = errno;  // taken before unlink, whose own failure would replace it
-    unlink(fresh.c_str());
-    if (ok && !WriteOver(f, written)) {
-      ok = false;
-      why = errno;
-      if (!WriteOver(f, original)) {
-        errors.push_back("cannot write the hive " + f.label + ": " + std::strerror(why) +
+    if (!kept) continue;
+    std::string written, why;
+    bool ok = !Injected("hive build", f) &&
+              BuildHive(h, s.bindings, i, [&](const Binding& b) { return s.EmulatedKey(b); }, &written, &why);
+    int code = errno;
+    if (!ok) {
+      errors.push_back("cannot write the hive " + f.label + " (left as it was): " +
+                       (why.empty() ? std::strerror(code) : why));
+      continue;
+    }
+    if (!WriteHive(f, written)) {
+      code = errno;
+      if (!WriteHive(f, original)) {
+        errors.push_back("cannot write the hive " + f.label + ": " + std::strerror(code) +
                          "; nor put its original back, which is kept as " + backup);
         continue;
       }
-    }
-    if (!ok) {
-      // Nothing of the hive's file was changed, or its original is back.
-      errors.push_back("cannot write the hive " + f.label + " (left as it was): " + std::strerror(why));
+      errors.push_back("cannot write the hive " + f.label + " (left as it was): " + std::strerror(code));
       continue;
     }
-    committed->push_back(CommittedHive{f.label, f.host, backup});
+    // The hive is clean now, so Windows ignores its logs; they are reset
+    // too so that nothing in them can be replayed over it.
+    for (size_t l = 0; l < h.logs.size(); ++l) {
+      std::string reset = ResetLog(written, h.logBytes[l], h.logs[l].suffix);
+      if (reset == h.logBytes[l]) continue;
+      if (Injected("hive log reset", f) || !host::WriteOver(h.logs[l].host, reset)) {
+        std::fprintf(stderr, "registry: %s%s could not be reset (%s); the hive is clean, so Windows ignores it\n",
+                     f.label.c_str(), h.logs[l].suffix.c_str(), std::strerror(errno));
+      }
+    }
+    committed->push_back(done);
   }
   error->clear();
   for (const auto& e : errors) *error += (error->empty() ? "" : "; ") + e;

@@ -1,8 +1,10 @@
 // The registry of a mounted Windows volume: its hive files (SOFTWARE,
-// SYSTEM, every profile's NTUSER.DAT) read through hivex into the emulated
-// registry, and the hives the scan changed written back after a copy of
-// each original is kept. Only what changed is rewritten: values and keys
-// the scan left alone keep their bytes, security and class data.
+// SYSTEM, every profile's NTUSER.DAT) read through the regf layer into the
+// emulated registry, a dirty hive's transaction logs replayed first, and
+// the hives the scan changed written back after a copy of each original
+// and its logs is kept. Only the cells that changed are rewritten: values
+// and keys the scan left alone keep their bytes, those that could not be
+// read too. A written hive is clean and its logs are reset.
 #pragma once
 
 #include <memory>
@@ -15,10 +17,17 @@ struct HiveFile {
   std::string profile;   // profile folder for an NTUSER.DAT ("Users\\alice"), else empty
 };
 
+struct CommittedLog {
+  std::string label;     // the hive's label and the log's suffix
+  std::string host;
+  std::string backup;    // host path of the copy of the log as it was
+};
+
 struct CommittedHive {
   std::string label;
   std::string host;
   std::string backup;    // host path of the copy of the original
+  std::vector<CommittedLog> logs;  // its transaction logs, reset after the write
 };
 
 class Hives {
@@ -31,7 +40,9 @@ class Hives {
   // Opens every hive (for writing unless readOnly) and loads SOFTWARE into
   // HKLM\SOFTWARE, SYSTEM into HKLM\SYSTEM with its current control set as
   // CurrentControlSet, and each profile into a tree of its own; HKCU shows
-  // the first profile. A hive that does not open is an error.
+  // the first profile. A dirty hive is replayed from its logs first (one
+  // whose logs cannot be replayed is read as it is and never written). A
+  // hive that does not open or read soundly is an error naming it.
   bool Load(const HiveFile& software, const HiveFile& system, const std::vector<HiveFile>& profiles,
             bool readOnly, std::string* error);
 
@@ -48,9 +59,10 @@ class Hives {
 
   // True when the emulated registry differs from what a hive held.
   bool Changed(size_t hive) const;
-  // Writes back every changed hive: the original is first copied to
-  // backupDir (created when missing); a hive that fails to commit is put
-  // back as it was. False with a message on the first failure.
+  // Writes back every changed hive: the original and its logs are first
+  // copied to backupDir (created when missing); a hive that fails to commit
+  // is put back as it was, a dirty one whose logs could not be replayed is
+  // not written. False with the messages of every failure.
   bool Commit(const std::string& backupDir, std::vector<CommittedHive>* committed,
               std::string* error);
 

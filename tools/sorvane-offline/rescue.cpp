@@ -307,6 +307,10 @@ bool FinishRescue(int exitCode, std::string* error) {
         quarantine::KeepHive(c.host, c.label, c.backup);
         std::fprintf(stderr, "registry: %s written, the original kept as %s\n", c.label.c_str(),
                      c.backup.c_str());
+        for (const auto& l : c.logs) {
+          quarantine::KeepHive(l.host, l.label, l.backup);
+          std::fprintf(stderr, "registry: log %s kept as %s before its reset\n", l.label.c_str(), l.backup.c_str());
+        }
       }
       if (!ok) exitCode = 2;
     }
