@@ -104,7 +104,7 @@ BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
   DWORD error;
   if (!Resolve(from, &source, &error)) return Fail(error);
   if (!Resolve(to, &target, &error, true)) return Fail(error);
-  if (RefusedWininitWrite(target)) return Fail(ERROR_WRITE_PROTECT);
+  if (RefusedWininitRead(source) || RefusedWininitWrite(target)) return Fail(ERROR_WRITE_PROTECT);
   if (!S_ISREG(source.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
   if (target.exists && failIfExists) return Fail(ERROR_FILE_EXISTS);
   // Only a regular file of one name is replaced: never a link, nor a file

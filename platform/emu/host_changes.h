@@ -1,6 +1,7 @@
 // A hook the emulation calls before it changes an existing host file for
-// the code under test (delete, rename, write, truncate). sorvane-offline
-// keeps a copy of the file there, or refuses every change in a report run.
+// the code under test (delete, rename, write, truncate) and before it
+// records a file's removal at the next start. sorvane-offline keeps a copy
+// of the file there, or refuses every change in a report run.
 #pragma once
 
 #include <functional>
@@ -9,7 +10,7 @@
 
 namespace emu {
 
-enum class HostChange { Delete, Rename, Write, Truncate };
+enum class HostChange { Delete, Rename, Write, Truncate, RemoveAtRestart };
 
 // `host` is the file about to change, `windowsPath` the name the code used,
 // `newHost` the destination of a rename. Returning false refuses the change:

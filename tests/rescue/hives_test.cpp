@@ -12,6 +12,7 @@
 #include "platform/emu/machine.h"
 #include "tests/rescue/forged_hive.h"
 #include "tools/sorvane-offline/hives.h"
+#include "tools/sorvane-offline/quarantine.h"
 
 namespace {
 
@@ -57,10 +58,18 @@ class HivesTest : public ::testing::Test {
                                                    {RunKey, u8"\u041f\u0440", hive_t_REG_SZ, Utf16(u"\u041f\u0440")},
                                                    {"Software\\DateTime2", "", hive_t_REG_NONE, ""}}));
     }
-    ASSERT_TRUE(hives_.Load({dir_ + "/SOFTWARE", "SOFTWARE", ""}, {dir_ + "/SYSTEM", "SYSTEM", ""},
-                            {{dir_ + "/alice", "alice", "alice"}, {dir_ + "/bob", "bob", "bob"}}, false,
-                            &error_))
+    ASSERT_TRUE(hives_.Load({dir_ + "/SOFTWARE", "SOFTWARE", "", dir_}, {dir_ + "/SYSTEM", "SYSTEM", "", dir_},
+                            {{dir_ + "/alice", "alice", "alice", dir_}, {dir_ + "/bob", "bob", "bob", dir_}},
+                            false, &error_))
         << error_;
+  }
+  // Writes the hives back with their originals kept in dir_/backup/hives.
+  bool Commit(std::vector<CommittedHive>* done) {
+    std::string error;
+    EXPECT_TRUE(quarantine::Open(dir_ + "/backup", &error, true)) << error;
+    bool ok = hives_.Commit(done, &error_);
+    EXPECT_TRUE(quarantine::Close(&error)) << error;
+    return ok;
   }
   void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
@@ -90,8 +99,8 @@ TEST_F(HivesTest, LoadsEveryHiveWhereTheScanLooks) {
 TEST_F(HivesTest, AHandleIntoAReplacedProfileReportsItsKeyDeleted) {
   HKEY key;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\DateTime2", 0, KEY_READ, &key));
-  ASSERT_TRUE(hives_.Load({dir_ + "/SOFTWARE", "SOFTWARE", ""}, {dir_ + "/SYSTEM", "SYSTEM", ""},
-                          {{dir_ + "/bob", "bob", "bob"}}, true, &error_))
+  ASSERT_TRUE(hives_.Load({dir_ + "/SOFTWARE", "SOFTWARE", "", dir_}, {dir_ + "/SYSTEM", "SYSTEM", "", dir_},
+                          {{dir_ + "/bob", "bob", "bob", dir_}}, true, &error_))
       << error_;
   DWORD size = 0;
   EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(key, "", nullptr, nullptr, nullptr, &size));
@@ -164,14 +173,14 @@ TEST_F(HivesTest, WritesBackOnlyWhatChanged) {
     std::vector<std::string> before = {software_, system_, user_[0], user_[1]};
     c.change(hives_);
     std::vector<CommittedHive> done;
-    ASSERT_TRUE(hives_.Commit(dir_ + "/backup", &done, &error_)) << error_;
+    ASSERT_TRUE(Commit(&done)) << error_;
     const char* files[] = {"SOFTWARE", "SYSTEM", "alice", "bob"};
     ASSERT_EQ(c.changed.size(), done.size());
     for (int i = 0; i < 4; ++i) {
       bool changed = std::find(c.changed.begin(), c.changed.end(), i) != c.changed.end();
       EXPECT_EQ(changed, Slurp(dir_ + "/" + files[i]) != before[i]) << files[i];
       if (changed) {
-        EXPECT_EQ(before[i], Slurp(dir_ + "/backup/" + files[i])) << "copy of the original";
+        EXPECT_EQ(before[i], Slurp(dir_ + "/backup/hives/" + files[i])) << "copy of the original";
       }
     }
     c.check(dir_);
@@ -197,26 +206,26 @@ TEST_F(HivesTest, AHiveThatFailsToBeWrittenIsLeftAsItWas) {
     emu::CreateRegistryKey("HKCU\\Software\\New");  // bob's, written after alice's fails
     emu::FailOperation(c.op, "alice", ERROR_ACCESS_DENIED, c.times);
     std::vector<CommittedHive> done;
-    EXPECT_FALSE(hives_.Commit(dir_ + "/backup", &done, &error_));
+    EXPECT_FALSE(Commit(&done));
     ASSERT_EQ(2u, done.size());
     EXPECT_EQ("SOFTWARE", done[0].label);
     EXPECT_EQ("bob", done[1].label);
-    EXPECT_EQ(user_[0], Slurp(dir_ + "/backup/alice")) << "the copy of the original";
+    EXPECT_EQ(user_[0], Slurp(dir_ + "/backup/hives/alice")) << "the copy of the original";
     EXPECT_EQ(c.restored, Slurp(dir_ + "/alice") == user_[0]);
-    EXPECT_EQ(user_[1], Slurp(dir_ + "/backup/bob"));
+    EXPECT_EQ(user_[1], Slurp(dir_ + "/backup/hives/bob"));
     EXPECT_EQ("<absent>", Read(dir_ + "/bob", "Software\\New", "")) << "the key is there";
     EXPECT_NE(std::string::npos, error_.find("hive alice")) << error_;
     EXPECT_NE(std::string::npos, error_.find(std::strerror(ENOSPC))) << error_;
     EXPECT_EQ(c.restored, error_.find("left as it was") != std::string::npos) << error_;
-    EXPECT_EQ(c.restored, error_.find(dir_ + "/backup/alice") == std::string::npos) << error_;
+    EXPECT_EQ(c.restored, error_.find(dir_ + "/backup/hives/alice") == std::string::npos) << error_;
   }
 }
 
 TEST_F(HivesTest, AHiveThatDoesNotOpenIsAnError) {
   std::ofstream(dir_ + "/broken", std::ios::binary) << "regf but not a hive";
   Hives other;
-  EXPECT_FALSE(other.Load({dir_ + "/SOFTWARE", "SOFTWARE", ""}, {dir_ + "/broken", "SYSTEM", ""}, {}, true,
-                          &error_));
+  EXPECT_FALSE(other.Load({dir_ + "/SOFTWARE", "SOFTWARE", "", dir_}, {dir_ + "/broken", "SYSTEM", "", dir_}, {},
+                          true, &error_));
   EXPECT_NE(std::string::npos, error_.find("SYSTEM")) << error_;
 }
 

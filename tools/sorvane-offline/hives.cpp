@@ -14,12 +14,13 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <set>
 
 #include "platform/emu/machine.h"
 #include "platform/emu/registry_tree.h"
 #include "platform/emu/text_codec.h"
+#include "tools/sorvane-offline/confined_path.h"
+#include "tools/sorvane-offline/quarantine.h"
 
 namespace reg = emu::reg;
 
@@ -194,36 +195,16 @@ void LoadTree(hive_h* h, hive_node_h top, reg::Key* key, const std::string& skip
   }
 }
 
-bool ReadFile(const std::string& path, std::string* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+// A hive's file below its volume's root: read, and written over in place
+// (same inode: its attributes and security stay), component by component
+// without following a link, never when it has other hard links.
+std::string RelativePath(const HiveFile& f) {
+  return f.host.compare(0, f.root.size() + 1, f.root + "/") == 0 ? f.host.substr(f.root.size() + 1) : "";
 }
 
-// Writes `bytes` over the file in place (same inode: its attributes and
-// security stay), without following a link.
-bool OverwriteFile(const std::string& path, const std::string& bytes) {
-  int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) {
-      close(fd);
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  bool ok = fsync(fd) == 0;
-  return close(fd) == 0 && ok;
-}
-
-bool CreateFileWith(const std::string& path, const std::string& bytes) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  close(fd);
-  return OverwriteFile(path, bytes);
+bool ReadHive(const HiveFile& f, std::string* bytes) {
+  confined::Root root;
+  return root.Open(f.root) && root.Read(RelativePath(f), bytes);
 }
 
 // Test faults, through the emulated machine's table keyed by the hive's
@@ -236,18 +217,21 @@ bool Injected(const char* op, const HiveFile& f) {
   return true;
 }
 
-// Writes `bytes` over the hive file (OverwriteFile), or fails as injected.
+// The one function that writes a hive's file, or fails as injected.
 bool WriteOver(const HiveFile& f, const std::string& bytes) {
-  if (!Injected("hive overwrite", f)) return OverwriteFile(f.host, bytes);
-  OverwriteFile(f.host, bytes.substr(0, bytes.size() / 2));
+  confined::Root root;
+  if (!root.Open(f.root)) return false;
+  if (!Injected("hive overwrite", f)) return root.Write(RelativePath(f), bytes);
+  root.Write(RelativePath(f), bytes.substr(0, bytes.size() / 2));
   errno = ENOSPC;
   return false;
 }
 
-std::string BackupName(const std::string& label) {
-  std::string name;
-  for (char c : label) name += c == '\\' || c == '/' ? '_' : c;
-  return name;
+bool CreateScratch(const std::string& path) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
 }
 
 }  // namespace
@@ -376,8 +360,7 @@ bool Hives::Changed(size_t hive) const {
   return changed;
 }
 
-bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* committed,
-                   std::string* error) {
+bool Hives::Commit(std::vector<CommittedHive>* committed, std::string* error) {
   State& s = *state_;
   // Every changed hive is tried: one that cannot be written does not keep
   // the others' removals from the disk. The errors are joined.
@@ -390,15 +373,24 @@ bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* com
       return false;
     }
     std::string original;
-    if (!ReadFile(f.host, &original)) {
-      errors.push_back("cannot read the hive " + f.label + ": " + std::strerror(errno));
+    if (!ReadHive(f, &original)) {
+      errors.push_back("cannot read the hive " + f.label + " (left as it was): " +
+                       (errno == EMLINK ? "it has other hard links" : std::strerror(errno)));
       continue;
     }
-    mkdir(backupDir.c_str(), 0700);
-    std::string backup = backupDir + "/" + BackupName(f.label);
-    if (!CreateFileWith(backup, original)) {
-      errors.push_back("cannot keep a copy of the hive " + f.label + " as " + backup + ": " +
-                       std::strerror(errno));
+    // Two names of one file (two profiles sharing a hive, or a hive linked
+    // from outside the volume) would both change: such a hive is left.
+    {
+      confined::Root root;
+      if (root.Open(f.root) && root.LinkCount(RelativePath(f)) > 1) {
+        errors.push_back("cannot write the hive " + f.label + " (left as it was): it has other hard links");
+        continue;
+      }
+    }
+    std::string backup, problem;
+    size_t entry = quarantine::KeepHive(f, original, &backup, &problem);
+    if (!entry) {
+      errors.push_back(problem);
       continue;
     }
     bool changed = false;
@@ -409,22 +401,37 @@ bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* com
       if (key && !Sync(s.handles[i], b.node, key, b.skip, true, &changed)) ok = false;
     }
     std::string written;
-    ok = ok && !Injected("hivex_commit", f) && hivex_commit(s.handles[i], fresh.c_str(), 0) == 0 &&
-         ReadFile(fresh, &written);
+    confined::Root scratch;
+    ok = ok && !Injected("hivex_commit", f) && CreateScratch(fresh) && hivex_commit(s.handles[i], fresh.c_str(), 0) == 0;
     int why = errno;  // taken before unlink, whose own failure would replace it
+    if (ok) {
+      std::string folder = fresh.substr(0, fresh.rfind('/'));
+      ok = scratch.Open(folder) && scratch.Read(fresh.substr(folder.size() + 1), &written);
+      if (!ok) why = errno;
+    }
     unlink(fresh.c_str());
+    if (ok && !quarantine::HiveWriteStarts(entry)) {
+      ok = false;
+      why = errno;
+    }
     if (ok && !WriteOver(f, written)) {
       ok = false;
       why = errno;
       if (!WriteOver(f, original)) {
+        // The journal still says the write started: --restore or the next
+        // run with this quarantine puts the original back.
         errors.push_back("cannot write the hive " + f.label + ": " + std::strerror(why) +
                          "; nor put its original back, which is kept as " + backup);
         continue;
       }
+      quarantine::HiveWriteEnded(entry, false);
+    } else if (ok) {
+      quarantine::HiveWriteEnded(entry, true);
     }
     if (!ok) {
       // Nothing of the hive's file was changed, or its original is back.
-      errors.push_back("cannot write the hive " + f.label + " (left as it was): " + std::strerror(why));
+      errors.push_back("cannot write the hive " + f.label + " (left as it was): " +
+                       (why == EMLINK ? "it has other hard links" : std::strerror(why)));
       continue;
     }
     committed->push_back(CommittedHive{f.label, f.host, backup});

@@ -13,6 +13,7 @@ struct HiveFile {
   std::string host;      // host path of the hive file
   std::string label;     // volume-relative Windows path, e.g. "Users\\alice\\NTUSER.DAT"
   std::string profile;   // profile folder for an NTUSER.DAT ("Users\\alice"), else empty
+  std::string root;      // host path of the volume it lies on
 };
 
 struct CommittedHive {
@@ -48,11 +49,12 @@ class Hives {
 
   // True when the emulated registry differs from what a hive held.
   bool Changed(size_t hive) const;
-  // Writes back every changed hive: the original is first copied to
-  // backupDir (created when missing); a hive that fails to commit is put
-  // back as it was. False with a message on the first failure.
-  bool Commit(const std::string& backupDir, std::vector<CommittedHive>* committed,
-              std::string* error);
+  // Writes back every changed hive through its volume's root (no link
+  // followed, never a file with other hard links): its original is first
+  // kept in the open quarantine, and the write is recorded there before it
+  // starts and when it ends; a hive that fails to commit is put back as it
+  // was. False with a message naming each hive not written.
+  bool Commit(std::vector<CommittedHive>* committed, std::string* error);
 
  private:
   struct State;
