@@ -64,10 +64,10 @@ class HivesTest : public ::testing::Test {
         << error_;
   }
   // Writes the hives back with their originals kept in dir_/backup/hives.
-  bool Commit(std::vector<CommittedHive>* done) {
+  bool Commit(std::vector<CommittedHive>* done, Hives* hives = nullptr) {
     std::string error;
     EXPECT_TRUE(quarantine::Open(dir_ + "/backup", &error, true)) << error;
-    bool ok = hives_.Commit(done, &error_);
+    bool ok = (hives ? *hives : hives_).Commit(done, &error_);
     EXPECT_TRUE(quarantine::Close(&error)) << error;
     return ok;
   }
@@ -218,6 +218,38 @@ TEST_F(HivesTest, AHiveThatFailsToBeWrittenIsLeftAsItWas) {
     EXPECT_NE(std::string::npos, error_.find(std::strerror(ENOSPC))) << error_;
     EXPECT_EQ(c.restored, error_.find("left as it was") != std::string::npos) << error_;
     EXPECT_EQ(c.restored, error_.find(dir_ + "/backup/hives/alice") == std::string::npos) << error_;
+  }
+}
+
+// A hive with another name (a hard link from outside the volume, or a
+// second profile's) or whose folder became a link after it was loaded is
+// not written: nothing outside the volume changes, the hive neither.
+TEST_F(HivesTest, AHiveReachedThroughALinkOrAnotherNameIsNotWritten) {
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"another name outside", "ln '$D/prof/NTUSER.DAT' '$D/outside/NTUSER.DAT'"},
+      {"folder swapped for a link", "mv '$D/prof' '$D/prof.real' && cp '$D/prof.real/NTUSER.DAT' '$D/outside/' && "
+                                    "ln -s '$D/outside' '$D/prof'"},
+  };
+  for (const auto& [name, tamper] : cases) {
+    SCOPED_TRACE(name);
+    TearDown();
+    SetUp();
+    std::system(("mkdir -p '" + dir_ + "/prof' '" + dir_ + "/outside' && cp '" + dir_ + "/alice' '" + dir_ +
+                 "/prof/NTUSER.DAT'").c_str());
+    Hives hives;
+    ASSERT_TRUE(hives.Load({dir_ + "/SOFTWARE", "SOFTWARE", "", dir_}, {dir_ + "/SYSTEM", "SYSTEM", "", dir_},
+                           {{dir_ + "/prof/NTUSER.DAT", "prof\\NTUSER.DAT", "prof", dir_}}, false, &error_))
+        << error_;
+    emu::DeleteRegistryTree("HKCU\\Software\\DateTime2");
+    std::string command = tamper;
+    for (size_t at; (at = command.find("$D")) != std::string::npos;) command.replace(at, 2, dir_);
+    ASSERT_EQ(0, std::system(command.c_str()));
+    std::vector<CommittedHive> done;
+    EXPECT_FALSE(Commit(&done, &hives));
+    EXPECT_TRUE(done.empty());
+    EXPECT_NE(std::string::npos, error_.find("prof\\NTUSER.DAT")) << error_;
+    EXPECT_EQ(user_[0], Slurp(dir_ + "/outside/NTUSER.DAT"));
+    EXPECT_EQ(user_[0], Slurp(dir_ + (name[0] == 'a' ? "/prof/NTUSER.DAT" : "/prof.real/NTUSER.DAT")));
   }
 }
 

@@ -2,6 +2,8 @@
 #include "tools/sorvane-offline/quarantine.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -70,6 +72,13 @@ bool Locate(const std::string& host, const std::string& windowsPath, std::string
   if (root->empty() || host.compare(0, root->size() + 1, *root + "/") != 0) return false;
   *rel = host.substr(root->size() + 1);
   return confined::IsPlainRelative(*rel);
+}
+
+// A root as the records keep it: absolute, so that a restore from another
+// working folder finds the same place.
+std::string Absolute(const std::string& root) {
+  char resolved[PATH_MAX];
+  return realpath(root.c_str(), resolved) ? resolved : root;
 }
 
 // Creates `name` in the folder, never over an existing file, with `bytes`,
@@ -176,6 +185,7 @@ bool Open(const std::string& dir, std::string* error, bool onlyHives) {
   kept.clear();
   notKept.clear();
   pendingAfter.clear();
+  ForgetIdentities();
   hivesOnly = onlyHives;
   auto fail = [&](const std::string& why) {
     *error = "cannot use the quarantine folder " + dir + ": " + why;
@@ -285,8 +295,8 @@ bool Keep(const std::string& host, const std::string& windowsPath, const char* a
   }
   e.path = shown;
   e.host = host;
-  e.root = root;
-  e.volume = IdentityOfRoot(root);
+  e.root = Absolute(root);
+  e.volume = IdentityOfRoot(e.root);
   e.rel = rel;
   std::string renamedRoot;
   if (!renamedTo.empty() && Locate(renamedTo, windowsPath, &renamedRoot, &e.renamedRel)) e.renamedHost = renamedTo;
@@ -328,8 +338,8 @@ size_t KeepHive(const HiveFile& hive, const std::string& original, std::string* 
   }
   e.path = names::Readable("C:\\" + hive.label);
   e.host = hive.host;
-  e.root = hive.root;
-  e.volume = IdentityOfRoot(hive.root);
+  e.root = Absolute(hive.root);
+  e.volume = IdentityOfRoot(e.root);
   e.rel = hive.host.compare(0, hive.root.size() + 1, hive.root + "/") == 0 ? hive.host.substr(hive.root.size() + 1)
                                                                            : "";
   e.action = "hive rewritten";

@@ -13,8 +13,10 @@ namespace quarantine {
 // following a link.
 nlohmann::json FileState(const std::string& root, const std::string& rel);
 
-// IdentityOf, asked once per root.
+// IdentityOf, asked once per root while a quarantine is open (Open
+// forgets what was asked before).
 VolumeIdentity IdentityOfRoot(const std::string& root);
+void ForgetIdentities();
 
 // Puts back the original of a hive whose write a stopped run left
 // unfinished, when its volume is the one recorded, and records that in

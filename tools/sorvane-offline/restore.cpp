@@ -104,8 +104,14 @@ bool FindTargets(const std::vector<Entry>& entries, const std::string& volume, s
 
 }  // namespace
 
+namespace {
+std::map<std::string, VolumeIdentity> knownIdentities;
+}  // namespace
+
+void ForgetIdentities() { knownIdentities.clear(); }
+
 VolumeIdentity IdentityOfRoot(const std::string& root) {
-  static std::map<std::string, VolumeIdentity> known;
+  auto& known = knownIdentities;
   auto it = known.find(root);
   if (it == known.end()) it = known.emplace(root, IdentityOf(root)).first;
   return it->second;

@@ -58,6 +58,7 @@ std::string BlkidIdentity(const std::string& source) {
 
 std::string VolumeIdentity::Text() const {
   if (!Known()) return "a volume of unknown identity";
+  if (kind == "inode") return "folder " + folder + " (inode " + id + ", file system not identified)";
   return (kind == "ntfs" ? "NTFS volume " : "file system ") + id + (folder == "/" ? "" : ", folder " + folder);
 }
 
@@ -107,7 +108,11 @@ VolumeIdentity IdentityOf(const std::string& dir) {
     return identity;
   }
   identity.id = BlkidIdentity(bestSource);
-  identity.kind = identity.id.empty() ? "none" : "uuid";
+  identity.kind = "uuid";
+  if (identity.id.empty()) {
+    identity.kind = "inode";
+    identity.id = std::to_string(static_cast<unsigned long long>(st.st_ino));
+  }
   return identity;
 }
 

@@ -1,19 +1,21 @@
 // Which volume a drive root lies on, in a form that survives a remount
 // (another mount point, another device number): the NTFS volume serial
 // number from the boot sector when the file system is NTFS, else the file
-// system's UUID as libblkid reads it; with the folder's path inside that
-// file system. Also: whether a folder lies on a volume being cleaned.
+// system's UUID as libblkid reads it, else (no device to read: tmpfs, an
+// overlay, a device we may not read) only the folder's inode number, a weak
+// stand-in; with the folder's path inside that file system. Also: whether
+// a folder lies on a volume being cleaned.
 #pragma once
 
 #include <string>
 #include <vector>
 
 struct VolumeIdentity {
-  std::string kind;    // "ntfs", "uuid" or "none" (nothing that survives a remount)
-  std::string id;      // serial number (16 hex digits) or "TYPE:UUID"
+  std::string kind;    // "ntfs", "uuid", "inode", or "none" (the folder cannot be seen)
+  std::string id;      // serial number (16 hex digits), "TYPE:UUID" or the inode number
   std::string folder;  // path of the root inside its file system ("/" for a whole volume)
 
-  bool Known() const { return kind == "ntfs" || kind == "uuid"; }
+  bool Known() const { return kind == "ntfs" || kind == "uuid" || kind == "inode"; }
   bool operator==(const VolumeIdentity& o) const {
     return kind == o.kind && id == o.id && folder == o.folder;
   }
