@@ -55,6 +55,11 @@ BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
   HostEntry e;
   DWORD error;
   if (!Resolve(path, &e, &error)) return Fail(error);
+  // Attributes an NTFS volume keeps itself are a change of the file.
+  if (S_ISREG(e.st.st_mode) && WritesNtfsAttributes(e.host) &&
+      !BeforeHostChange(HostChange::Attributes, e.host, path)) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
   StoreAttributes(e.host, attributes, (AttributesOf(e.host, e.st) & FILE_ATTRIBUTE_DIRECTORY) != 0);
   return TRUE;
 }

@@ -86,6 +86,12 @@ bool SetNtfsAttributes(const std::string& host, unsigned long attributes) {
   return lsetxattr(host.c_str(), NtfsAttributeName, bytes, sizeof bytes, XATTR_REPLACE) == 0;
 }
 
+bool WritesNtfsAttributes(const std::string& host) {
+  const NtfsRoot* root = ntfsRoots.empty() ? nullptr : RootOf(host);
+  unsigned long raw;
+  return root && root->writeThrough && ReadRaw(host, &raw);
+}
+
 bool NtfsAttributesBefore(const std::string& host, unsigned long* raw) {
   auto it = attributesBefore.find(host);
   if (it == attributesBefore.end()) return false;

@@ -264,6 +264,12 @@ bool Keep(const std::string& host, const std::string& windowsPath, const char* a
   if (kept.count(host)) {
     size_t index = kept[host];
     if (!renamedTo.empty()) kept[renamedTo] = index;
+    // Kept when its attributes changed: what follows names the action.
+    Entry& e = entries[index];
+    if (e.action == "attributes" && e.action != action) {
+      e.action = action;
+      AppendRecord(journalFd, {{"type", "action"}, {"n", e.n}, {"action", e.action}});
+    }
     pendingAfter.insert(index);
     return true;
   }
@@ -366,12 +372,13 @@ bool HiveWriteStarts(size_t n) {
 }
 
 void HiveWriteEnded(size_t n, bool written) {
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (entries[i].n != n) continue;
-    entries[i].hiveWrite = written ? "written" : "failed";
-    pendingAfter.insert(i);
+  json record = {{"type", "hive_write"}, {"n", n}, {"state", written ? "written" : "failed"}};
+  for (auto& e : entries) {
+    if (e.n != n) continue;
+    e.hiveWrite = record["state"];
+    e.after = record["after"] = FileState(e.root, e.rel);
   }
-  AppendRecord(journalFd, {{"type", "hive_write"}, {"n", n}, {"state", written ? "written" : "failed"}});
+  AppendRecord(journalFd, record);
 }
 
 void NoteDetection(const std::string& windowsPath, const std::string& detection) {

@@ -132,6 +132,8 @@ bool ApplyNote(const json& record, const std::string& type, std::vector<Entry>* 
   Entry copy = *e;
   if (type == "detection") {
     f.Text("detection", &copy.detection, true);
+  } else if (type == "action") {
+    f.Text("action", &copy.action, true);
   } else if (type == "after") {
     copy.after = nullptr;
     copy.renamedAfter = nullptr;
@@ -139,6 +141,7 @@ bool ApplyNote(const json& record, const std::string& type, std::vector<Entry>* 
     f.State("renamed_after", &copy.renamedAfter);
   } else {
     f.Text("state", &copy.hiveWrite, true);
+    f.State("after", &copy.after);
   }
   *problem = f.problem;
   if (!problem->empty()) return false;
@@ -179,7 +182,7 @@ bool ReadJournal(const std::string& text, std::vector<Entry>* entries, std::vect
             entries->push_back(e);
           }
         }
-      } else if (type == "detection" || type == "after" || type == "hive_write") {
+      } else if (type == "detection" || type == "action" || type == "after" || type == "hive_write") {
         ApplyNote(record, type, entries, &problem);
       } else if (type != "run") {
         problem = "unknown type \"" + type + "\"";

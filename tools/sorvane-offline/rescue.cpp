@@ -188,6 +188,7 @@ const char* ChangeName(emu::HostChange change) {
     case emu::HostChange::Rename: return "rename";
     case emu::HostChange::Truncate: return "truncate";
     case emu::HostChange::RemoveAtRestart: return "removal at restart";
+    case emu::HostChange::Attributes: return "attributes";
     default: return ActionMode == ActionClean ? "repair" : "write";
   }
 }
