@@ -9,7 +9,6 @@
 # Usage: rescue_kill.sh SORVANE_OFFLINE FORGE WORKDIR [SEED [POINTS]]
 set -euo pipefail
 offline=$(realpath "$1") forge=$(realpath "$2") work=$3 seed=${4:-20} points=${5:-8}
-regs=$(cd "$(dirname "$0")/../rescue/volume" && pwd)
 skip() { echo "rescue_kill: skipped: $*" >&2; exit 77; }
 [ "$(id -u)" = 0 ] || skip "needs root to mount"
 [ -c /dev/fuse ] || skip "no /dev/fuse"
@@ -19,41 +18,13 @@ done
 fail() { echo "rescue_kill: $*" >&2; exit 1; }
 
 mnt=$work/mnt
-unmount() { if mountpoint -q "$mnt"; then fusermount -u "$mnt" 2>/dev/null || umount "$mnt"; fi; }
+. "$(dirname "$0")/ntfs_volume.sh"
 trap unmount EXIT INT TERM
 unmount
 rm -rf "$work"
-mkdir -p "$mnt" "$work/hives"
+mkdir -p "$mnt"
+make_pristine "$work/pristine.img"
 
-# The pristine volume, made once and copied for every case.
-truncate -s 16M "$work/pristine.img"
-mkntfs -F -f -q "$work/pristine.img" >"$work/mkntfs.log" 2>&1 || { cat "$work/mkntfs.log" >&2; exit 1; }
-ntfs-3g "$work/pristine.img" "$mnt" || skip "ntfs-3g cannot mount here"
-hive() {  # NAME PREFIX REGFILE
-  "$forge" hive "$work/hives/$1" >/dev/null
-  hivexregedit --merge --prefix "$2" "$work/hives/$1" "$regs/$3"
-}
-hive SOFTWARE 'HKEY_LOCAL_MACHINE\SOFTWARE' software.reg
-hive SYSTEM 'HKEY_LOCAL_MACHINE\SYSTEM' system.reg
-for u in alice bob; do hive "$u" 'HKEY_CURRENT_USER' "$u.reg"; done
-win=$mnt/WINDOWS
-mkdir -p "$win/system32/config" "$mnt/Documents and Settings/alice" "$mnt/Users/bob" "$mnt/Temp"
-cp "$work/hives/SOFTWARE" "$win/system32/config/SOFTWARE"
-cp "$work/hives/SYSTEM" "$win/system32/config/SYSTEM"
-cp "$work/hives/alice" "$mnt/Documents and Settings/alice/NTUSER.DAT"
-cp "$work/hives/bob" "$mnt/Users/bob/NTUSER.DAT"
-"$forge" backdoor 1 "$win/system32/evil1.exe" >/dev/null
-"$forge" backdoor 2 "$mnt/Temp/Evil Two.exe" >/dev/null
-printf 'clean\r\n' >"$win/system32/ctfmon.exe"
-setfattr -n system.ntfs_attrib_be -v 0x00000003 "$mnt/Temp/Evil Two.exe"
-unmount
-
-# Every file's hash and DOS attributes.
-state() {
-  (cd "$mnt" && find . -type f -print0 | sort -z | xargs -0 sha256sum
-   find . -type f -print0 | sort -z | xargs -0 getfattr -h -e hex -n system.ntfs_attrib_be 2>/dev/null) |
-    grep -v '^$'
-}
 fresh() { cp "$work/pristine.img" "$work/volume.img"; ntfs-3g "$work/volume.img" "$mnt"; rm -rf "$work/q"; }
 hives_open() {
   for h in "$win/system32/config/SOFTWARE" "$win/system32/config/SYSTEM" \

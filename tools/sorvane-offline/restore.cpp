@@ -193,7 +193,10 @@ int Restore(const std::string& dir, bool force, const std::string& volume) {
       continue;
     }
     if (!inPlace && !root.Write(rel, bytes)) {
-      std::printf("not restored (%s): %s\n", errno == EMLINK ? "it has other hard links" : std::strerror(errno), name);
+      const char* why = errno == EMLINK ? "it has other hard links"
+                        : errno == ELOOP || errno == ENOTDIR ? "a link or no folder on its way"
+                                                             : std::strerror(errno);
+      std::printf("not restored (%s): %s\n", why, name);
       code = 1;
       continue;
     }
