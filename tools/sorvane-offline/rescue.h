@@ -28,14 +28,12 @@ int ParseRescueArgument(int argc, char** argv, int* i, RescueOptions* options, s
 int RunRestore(const RescueOptions& options);
 
 // Maps the volume as C:, loads its hives and sets the Windows directory and
-// platform. Call after the machine is reset; false with a message. A
-// quarantine folder (or, without one, the hive backups' folder) on a drive
-// being cleaned is refused.
+// platform; from then on every result record goes to the report and the
+// registry sweep runs once per profile. Call after the machine is reset;
+// false with a message. A quarantine folder (or, without one, the hive
+// backups' folder) on a drive being cleaned is refused.
 bool StartRescue(const RescueOptions& options, std::string* error);
 bool RescueActive();
-
-// Every results line as the scan prints it (for the report).
-void NoteResultLine(const char* line);
 
 // Names a failure that ends the run early, for the report.
 void NoteRescueFailure(const std::string& message);
