@@ -55,6 +55,11 @@ BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
   HostEntry e;
   DWORD error;
   if (!Resolve(path, &e, &error)) return Fail(error);
+  // Attributes an NTFS volume keeps itself are a change of the file.
+  if (S_ISREG(e.st.st_mode) && WritesNtfsAttributes(e.host) &&
+      !BeforeHostChange(HostChange::Attributes, e.host, path)) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
   StoreAttributes(e.host, attributes, (AttributesOf(e.host, e.st) & FILE_ATTRIBUTE_DIRECTORY) != 0);
   return TRUE;
 }
@@ -104,7 +109,7 @@ BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
   DWORD error;
   if (!Resolve(from, &source, &error)) return Fail(error);
   if (!Resolve(to, &target, &error, true)) return Fail(error);
-  if (RefusedWininitWrite(target)) return Fail(ERROR_WRITE_PROTECT);
+  if (RefusedWininitRead(source) || RefusedWininitWrite(target)) return Fail(ERROR_WRITE_PROTECT);
   if (!S_ISREG(source.st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
   if (target.exists && failIfExists) return Fail(ERROR_FILE_EXISTS);
   // Only a regular file of one name is replaced: never a link, nor a file

@@ -386,9 +386,25 @@ bool RefusedWininitWrite(const HostEntry& target) {
   HostEntry file;
   DWORD error;
   const std::string& path = LastShortPathRequest();
-  const bool fileProtected = !path.empty() && Resolve(path.c_str(), &file, &error) && WriteProtected(file);
-  if (!fileProtected && !WriteProtected(target)) return false;
-  Note(FileNote::NotScheduled, path, "drive is read-only");
+  const bool found = !path.empty() && Resolve(path.c_str(), &file, &error);
+  if (RefusedWininitRead(target)) return true;
+  if ((found && WriteProtected(file)) || WriteProtected(target)) {
+    Note(FileNote::NotScheduled, path, "drive is read-only");
+    return true;
+  }
+  if (found && file.exists && !BeforeHostChange(HostChange::RemoveAtRestart, file.host, path)) {
+    Note(FileNote::NotScheduled, path, "refused: no copy of it could be kept");
+    return true;
+  }
+  return false;
+}
+
+bool RefusedWininitRead(const HostEntry& source) {
+  if (strcasecmp(source.name.c_str(), "wininit.ini") != 0 || !source.exists || S_ISREG(source.st.st_mode)) {
+    return false;
+  }
+  Note(FileNote::NotScheduled, LastShortPathRequest(),
+       source.IsLink() ? "wininit.ini is a link" : "wininit.ini is not a regular file");
   return true;
 }
 

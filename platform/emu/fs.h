@@ -75,7 +75,12 @@ bool WriteProtected(const HostEntry& entry);
 // True (and noted) when `target` is a wininit.ini that must not be written:
 // its drive is read-only, or the file whose deletion entry is being
 // written (the last GetShortPathNameA) lies on a read-only drive.
+// A wininit.ini that is a link (or no regular file) is refused and noted
+// too, as is an entry for a file the host-change hook refuses to let go.
 bool RefusedWininitWrite(const HostEntry& target);
+// True (and noted) when `source` is a wininit.ini that cannot be read as
+// the file it stands for: a link or no regular file.
+bool RefusedWininitRead(const HostEntry& source);
 
 // True for a host file name that a Windows search can return (no characters
 // that Windows forbids in names); other host entries are invisible.

@@ -82,6 +82,12 @@ bool SetNtfsAttributes(const std::string& host, unsigned long attributes) {
   return host::SetNtfsAttributes(host, static_cast<uint32_t>(value), true);
 }
 
+bool WritesNtfsAttributes(const std::string& host) {
+  const NtfsRoot* root = ntfsRoots.empty() ? nullptr : RootOf(host);
+  unsigned long raw;
+  return root && root->writeThrough && ReadRaw(host, &raw);
+}
+
 bool NtfsAttributesBefore(const std::string& host, unsigned long* raw) {
   auto it = attributesBefore.find(host);
   if (it == attributesBefore.end()) return false;

@@ -1,6 +1,8 @@
 // A hook the emulation calls before it changes an existing host file for
-// the code under test (delete, rename, write, truncate). sorvane-offline
-// keeps a copy of the file there, or refuses every change in a report run.
+// the code under test (delete, rename, write, truncate, and its DOS
+// attributes where they are the volume's own) and before it
+// records a file's removal at the next start. sorvane-offline keeps a copy
+// of the file there, or refuses every change in a report run.
 #pragma once
 
 #include <functional>
@@ -9,7 +11,7 @@
 
 namespace emu {
 
-enum class HostChange { Delete, Rename, Write, Truncate };
+enum class HostChange { Delete, Rename, Write, Truncate, Attributes, RemoveAtRestart };
 
 // `host` is the file about to change, `windowsPath` the name the code used,
 // `newHost` the destination of a rename. Returning false refuses the change:
@@ -36,6 +38,9 @@ bool NtfsAttributes(const std::string& host, unsigned long* attributes);
 // Writes them (keeping the bits SetFileAttributesA cannot change); false
 // when the path is not below a write-through root or the write failed.
 bool SetNtfsAttributes(const std::string& host, unsigned long attributes);
+// True when SetNtfsAttributes would change the file itself (a write-through
+// root, a file that carries the attribute).
+bool WritesNtfsAttributes(const std::string& host);
 // The whole attribute value (4 bytes as a number) a file carried before
 // the run first changed it; false when the run did not change it.
 bool NtfsAttributesBefore(const std::string& host, unsigned long* raw);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/emu/fs.h"
+#include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
 #include "platform/emu/registry_tree.h"
 #include "platform/emu/system_state.h"
@@ -100,6 +101,10 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     if (Resolve(from, &e, &error) && WriteProtected(e)) {
       Note(FileNote::NotScheduled, from, "drive is read-only");
       return Fail(ERROR_WRITE_PROTECT);
+    }
+    if (e.exists && !BeforeHostChange(HostChange::RemoveAtRestart, e.host, from)) {
+      Note(FileNote::NotScheduled, from, "refused: no copy of it could be kept");
+      return Fail(ERROR_ACCESS_DENIED);
     }
     return DelayUntilReboot(from, to);
   }

@@ -2,7 +2,8 @@
 # sorvane-offline --save-changes: what the scan removed from the registry as
 # a .reg file of deletions, in the loaded file's format, that turns the
 # loaded registry into the one the scan left; names outside the ANSI code
-# page kept through a UTF-16 file; a malformed file refused with its line.
+# page kept through a UTF-16 file; a malformed file refused with its line;
+# one that cannot be written still leaves the quarantine and the report.
 # Usage: save_changes.sh SORVANE_OFFLINE FORGE WORKDIR
 set -euo pipefail
 offline=$1 forge=$2 work=$3
@@ -54,4 +55,14 @@ rc=0
 "$offline" --drive "C=$work/empty" --registry "$work/bad.reg" 2>"$work/bad.err" >/dev/null || rc=$?
 [ "$rc" -eq 2 ] || fail "exit code $rc on a malformed file, expected 2"
 grep -q 'bad.reg: line 4: bad hex type' "$work/bad.err" || fail "no line number: $(cat "$work/bad.err")"
+# A file that cannot be written still leaves the quarantine's summary and
+# the report, which says the exit code the run ends with.
+mkdir -p "$work/D"
+"$forge" backdoor 1 "$work/D/evil.exe" >/dev/null
+rc=0
+"$offline" --drive "C=$work/D" --quarantine "$work/q" --report "$work/r.json" \
+  --save-changes "$work/missing/x.reg" >/dev/null 2>&1 || rc=$?
+[ "$rc" -eq 2 ] || fail "exit code $rc when the changes cannot be written, expected 2"
+[ -s "$work/q/manifest.json" ] || fail "no manifest when the changes cannot be written"
+grep -q '"exit_code": 2' "$work/r.json" || fail "the report does not say exit code 2"
 echo "save_changes: ok"

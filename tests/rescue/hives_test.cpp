@@ -13,6 +13,7 @@
 #include "platform/host/host_faults.h"
 #include "tests/rescue/forged_hive.h"
 #include "tools/sorvane-offline/hives.h"
+#include "tools/sorvane-offline/quarantine.h"
 
 namespace {
 
@@ -58,10 +59,18 @@ class HivesTest : public ::testing::Test {
                                                    {RunKey, u8"\u041f\u0440", hive_t_REG_SZ, Utf16(u"\u041f\u0440")},
                                                    {"Software\\DateTime2", "", hive_t_REG_NONE, ""}}));
     }
-    ASSERT_TRUE(hives_.Load({dir_ + "/SOFTWARE", "SOFTWARE", ""}, {dir_ + "/SYSTEM", "SYSTEM", ""},
-                            {{dir_ + "/alice", "alice", "alice"}, {dir_ + "/bob", "bob", "bob"}}, false,
-                            &error_))
+    ASSERT_TRUE(hives_.Load({dir_ + "/SOFTWARE", "SOFTWARE", "", dir_}, {dir_ + "/SYSTEM", "SYSTEM", "", dir_},
+                            {{dir_ + "/alice", "alice", "alice", dir_}, {dir_ + "/bob", "bob", "bob", dir_}},
+                            false, &error_))
         << error_;
+  }
+  // Writes the hives back with their originals kept in dir_/backup/hives.
+  bool Commit(std::vector<CommittedHive>* done, Hives* hives = nullptr) {
+    std::string error;
+    EXPECT_TRUE(quarantine::Open(dir_ + "/backup", &error, true)) << error;
+    bool ok = (hives ? *hives : hives_).Commit(done, &error_);
+    EXPECT_TRUE(quarantine::Close(&error)) << error;
+    return ok;
   }
   void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
@@ -91,8 +100,8 @@ TEST_F(HivesTest, LoadsEveryHiveWhereTheScanLooks) {
 TEST_F(HivesTest, AHandleIntoAReplacedProfileReportsItsKeyDeleted) {
   HKEY key;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\DateTime2", 0, KEY_READ, &key));
-  ASSERT_TRUE(hives_.Load({dir_ + "/SOFTWARE", "SOFTWARE", ""}, {dir_ + "/SYSTEM", "SYSTEM", ""},
-                          {{dir_ + "/bob", "bob", "bob"}}, true, &error_))
+  ASSERT_TRUE(hives_.Load({dir_ + "/SOFTWARE", "SOFTWARE", "", dir_}, {dir_ + "/SYSTEM", "SYSTEM", "", dir_},
+                          {{dir_ + "/bob", "bob", "bob", dir_}}, true, &error_))
       << error_;
   DWORD size = 0;
   EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExA(key, "", nullptr, nullptr, nullptr, &size));
@@ -165,14 +174,14 @@ TEST_F(HivesTest, WritesBackOnlyWhatChanged) {
     std::vector<std::string> before = {software_, system_, user_[0], user_[1]};
     c.change(hives_);
     std::vector<CommittedHive> done;
-    ASSERT_TRUE(hives_.Commit(dir_ + "/backup", &done, &error_)) << error_;
+    ASSERT_TRUE(Commit(&done)) << error_;
     const char* files[] = {"SOFTWARE", "SYSTEM", "alice", "bob"};
     ASSERT_EQ(c.changed.size(), done.size());
     for (int i = 0; i < 4; ++i) {
       bool changed = std::find(c.changed.begin(), c.changed.end(), i) != c.changed.end();
       EXPECT_EQ(changed, Slurp(dir_ + "/" + files[i]) != before[i]) << files[i];
       if (changed) {
-        EXPECT_EQ(before[i], Slurp(dir_ + "/backup/" + files[i])) << "copy of the original";
+        EXPECT_EQ(before[i], Slurp(dir_ + "/backup/hives/" + files[i])) << "copy of the original";
       }
     }
     c.check(dir_);
@@ -198,26 +207,58 @@ TEST_F(HivesTest, AHiveThatFailsToBeWrittenIsLeftAsItWas) {
     emu::CreateRegistryKey("HKCU\\Software\\New");  // bob's, written after alice's fails
     host::FailOperation(c.op, "alice", ENOSPC, c.times);
     std::vector<CommittedHive> done;
-    EXPECT_FALSE(hives_.Commit(dir_ + "/backup", &done, &error_));
+    EXPECT_FALSE(Commit(&done));
     ASSERT_EQ(2u, done.size());
     EXPECT_EQ("SOFTWARE", done[0].label);
     EXPECT_EQ("bob", done[1].label);
-    EXPECT_EQ(user_[0], Slurp(dir_ + "/backup/alice")) << "the copy of the original";
+    EXPECT_EQ(user_[0], Slurp(dir_ + "/backup/hives/alice")) << "the copy of the original";
     EXPECT_EQ(c.restored, Slurp(dir_ + "/alice") == user_[0]);
-    EXPECT_EQ(user_[1], Slurp(dir_ + "/backup/bob"));
+    EXPECT_EQ(user_[1], Slurp(dir_ + "/backup/hives/bob"));
     EXPECT_EQ("<absent>", Read(dir_ + "/bob", "Software\\New", "")) << "the key is there";
     EXPECT_NE(std::string::npos, error_.find("hive alice")) << error_;
     EXPECT_NE(std::string::npos, error_.find(std::strerror(ENOSPC))) << error_;
     EXPECT_EQ(c.restored, error_.find("left as it was") != std::string::npos) << error_;
-    EXPECT_EQ(c.restored, error_.find(dir_ + "/backup/alice") == std::string::npos) << error_;
+    EXPECT_EQ(c.restored, error_.find(dir_ + "/backup/hives/alice") == std::string::npos) << error_;
+  }
+}
+
+// A hive with another name (a hard link from outside the volume, or a
+// second profile's) or whose folder became a link after it was loaded is
+// not written: nothing outside the volume changes, the hive neither.
+TEST_F(HivesTest, AHiveReachedThroughALinkOrAnotherNameIsNotWritten) {
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"another name outside", "ln '$D/prof/NTUSER.DAT' '$D/outside/NTUSER.DAT'"},
+      {"folder swapped for a link", "mv '$D/prof' '$D/prof.real' && cp '$D/prof.real/NTUSER.DAT' '$D/outside/' && "
+                                    "ln -s '$D/outside' '$D/prof'"},
+  };
+  for (const auto& [name, tamper] : cases) {
+    SCOPED_TRACE(name);
+    TearDown();
+    SetUp();
+    std::system(("mkdir -p '" + dir_ + "/prof' '" + dir_ + "/outside' && cp '" + dir_ + "/alice' '" + dir_ +
+                 "/prof/NTUSER.DAT'").c_str());
+    Hives hives;
+    ASSERT_TRUE(hives.Load({dir_ + "/SOFTWARE", "SOFTWARE", "", dir_}, {dir_ + "/SYSTEM", "SYSTEM", "", dir_},
+                           {{dir_ + "/prof/NTUSER.DAT", "prof\\NTUSER.DAT", "prof", dir_}}, false, &error_))
+        << error_;
+    emu::DeleteRegistryTree("HKCU\\Software\\DateTime2");
+    std::string command = tamper;
+    for (size_t at; (at = command.find("$D")) != std::string::npos;) command.replace(at, 2, dir_);
+    ASSERT_EQ(0, std::system(command.c_str()));
+    std::vector<CommittedHive> done;
+    EXPECT_FALSE(Commit(&done, &hives));
+    EXPECT_TRUE(done.empty());
+    EXPECT_NE(std::string::npos, error_.find("prof\\NTUSER.DAT")) << error_;
+    EXPECT_EQ(user_[0], Slurp(dir_ + "/outside/NTUSER.DAT"));
+    EXPECT_EQ(user_[0], Slurp(dir_ + (name[0] == 'a' ? "/prof/NTUSER.DAT" : "/prof.real/NTUSER.DAT")));
   }
 }
 
 TEST_F(HivesTest, AHiveThatDoesNotOpenIsAnError) {
   std::ofstream(dir_ + "/broken", std::ios::binary) << "regf but not a hive";
   Hives other;
-  EXPECT_FALSE(other.Load({dir_ + "/SOFTWARE", "SOFTWARE", ""}, {dir_ + "/broken", "SYSTEM", ""}, {}, true,
-                          &error_));
+  EXPECT_FALSE(other.Load({dir_ + "/SOFTWARE", "SOFTWARE", "", dir_}, {dir_ + "/broken", "SYSTEM", "", dir_}, {},
+                          true, &error_));
   EXPECT_NE(std::string::npos, error_.find("SYSTEM")) << error_;
 }
 

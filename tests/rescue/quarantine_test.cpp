@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 
+#include "platform/emu/machine.h"
 #include "tools/sorvane-offline/quarantine.h"
 #include "tools/sorvane-offline/volume.h"
 
@@ -48,6 +49,8 @@ TEST(QuarantineTest, RestorePutsBackOnlyWhatDidNotChangeSince) {
     SCOPED_TRACE(c.name);
     std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
     const std::string file = dir + "/sample.exe", q = dir + "/q";
+    emu::ResetMachine();
+    emu::MapDrive('C', dir);
     const std::string original("MZ\0original\xff", 12);
     Put(file, original);
     std::string error;

@@ -25,6 +25,8 @@
 #include "platform/host/host_files.h"
 #include "platform/emu/registry_tree.h"
 #include "platform/emu/text_codec.h"
+#include "tools/sorvane-offline/confined_path.h"
+#include "tools/sorvane-offline/quarantine.h"
 #include "tools/sorvane-offline/regf/edit.h"
 #include "tools/sorvane-offline/regf/replay.h"
 
@@ -189,19 +191,42 @@ bool Injected(const char* op, const HiveFile& f) {
   return true;
 }
 
-// Every write of a hive goes through here (OverwriteFile), or fails as
-// injected.
-bool WriteHive(const HiveFile& f, const std::string& bytes) {
-  if (!Injected("hive overwrite", f)) return host::WriteOver(f.host, bytes);
-  host::WriteOver(f.host, bytes.substr(0, bytes.size() / 2));
-  errno = ENOSPC;
-  return false;
+// A hive's (or a log's) file below its volume's root: read, and written
+// over in place (same inode: its attributes and security stay), component
+// by component without following a link, never when it has other hard
+// links. A file given without its volume's root (the layer's own tests)
+// goes through the host layer by its path.
+std::string RelativePath(const HiveFile& f) {
+  return f.host.compare(0, f.root.size() + 1, f.root + "/") == 0 ? f.host.substr(f.root.size() + 1) : "";
 }
 
-std::string BackupName(const std::string& label) {
-  std::string name;
-  for (char c : label) name += c == '\\' || c == '/' ? '_' : c;
-  return name;
+bool ReadHive(const HiveFile& f, std::string* bytes) {
+  if (f.root.empty()) return host::ReadFile(f.host, bytes);
+  confined::Root root;
+  return root.Open(f.root) && root.Read(RelativePath(f), bytes);
+}
+
+bool WriteFileOver(const HiveFile& f, const std::string& bytes) {
+  if (f.root.empty()) return host::WriteOver(f.host, bytes);
+  confined::Root root;
+  return root.Open(f.root) && root.Write(RelativePath(f), bytes);
+}
+
+size_t LinkCount(const HiveFile& f) {
+  if (f.root.empty()) {
+    struct stat st;
+    return lstat(f.host.c_str(), &st) == 0 ? st.st_nlink : 0;
+  }
+  confined::Root root;
+  return root.Open(f.root) ? root.LinkCount(RelativePath(f)) : 0;
+}
+
+// The one function that writes a hive's file, or fails as injected.
+bool WriteHive(const HiveFile& f, const std::string& bytes) {
+  if (!Injected("hive overwrite", f)) return WriteFileOver(f, bytes);
+  WriteFileOver(f, bytes.substr(0, bytes.size() / 2));
+  errno = ENOSPC;
+  return false;
 }
 
 // The transaction logs beside a hive (names matched ignoring case, regular
@@ -275,7 +300,7 @@ namespace {
 // tree; false with a message naming it when it cannot be read soundly.
 bool OpenHive(const HiveFile& f, LoadedHive* h, std::string* error) {
   std::string bytes;
-  if (!host::ReadFile(f.host, &bytes)) {
+  if (!ReadHive(f, &bytes)) {
     *error = "cannot open the hive " + f.label + ": " + std::strerror(errno);
     return false;
   }
@@ -283,7 +308,7 @@ bool OpenHive(const HiveFile& f, LoadedHive* h, std::string* error) {
   std::vector<regf::LogFile> logs;
   for (const auto& l : h->logs) {
     std::string b;
-    if (!host::ReadFile(l.host, &b)) b.clear();
+    if (!ReadHive(HiveFile{l.host, f.label + l.suffix, f.profile, f.root}, &b)) b.clear();
     h->logBytes.push_back(b);
     logs.push_back({f.label + l.suffix, ToBytes(b)});
   }
@@ -438,8 +463,7 @@ std::string ResetLog(const std::string& hive, const std::string& log, const std:
 
 }  // namespace
 
-bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* committed,
-                   std::string* error) {
+bool Hives::Commit(std::vector<CommittedHive>* committed, std::string* error) {
   State& s = *state_;
   // Every changed hive is tried: one that cannot be written does not keep
   // the others' removals from the disk. The errors are joined.
@@ -457,28 +481,36 @@ bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* com
       continue;
     }
     std::string original;
-    if (!host::ReadFile(f.host, &original)) {
-      errors.push_back("cannot read the hive " + f.label + ": " + std::strerror(errno));
+    if (!ReadHive(f, &original)) {
+      errors.push_back("cannot read the hive " + f.label + " (left as it was): " +
+                       (errno == EMLINK ? "it has other hard links" : std::strerror(errno)));
       continue;
     }
-    mkdir(backupDir.c_str(), 0700);
-    std::string backup = backupDir + "/" + BackupName(f.label);
-    if (!host::CreateExclusive(backup, original)) {
-      errors.push_back("cannot keep a copy of the hive " + f.label + " as " + backup + ": " +
-                       std::strerror(errno));
+    // Two names of one file (two profiles sharing a hive, or a hive linked
+    // from outside the volume) would both change: such a hive is left.
+    if (LinkCount(f) > 1) {
+      errors.push_back("cannot write the hive " + f.label + " (left as it was): it has other hard links");
       continue;
     }
-    // The logs are kept beside the hive's copy before anything is written.
+    // The original and its logs are kept in the quarantine's journal
+    // before anything is written.
+    std::string backup, problem;
+    size_t entry = quarantine::KeepHive(f, original, &backup, &problem);
+    if (!entry) {
+      errors.push_back(problem);
+      continue;
+    }
     CommittedHive done{f.label, f.host, backup, {}};
+    std::vector<size_t> logEntries;
     bool kept = true;
     for (size_t l = 0; l < h.logs.size() && kept; ++l) {
-      std::string copy = backup + h.logs[l].suffix;
-      kept = host::CreateExclusive(copy, h.logBytes[l]);
-      if (!kept) {
-        errors.push_back("cannot keep a copy of the log " + f.label + h.logs[l].suffix + " as " + copy + ": " +
-                         std::strerror(errno));
-      }
-      done.logs.push_back(CommittedLog{f.label + h.logs[l].suffix, h.logs[l].host, copy});
+      HiveFile log{h.logs[l].host, f.label + h.logs[l].suffix, f.profile, f.root};
+      std::string copy;
+      size_t n = quarantine::KeepHive(log, h.logBytes[l], &copy, &problem);
+      kept = n != 0;
+      if (!kept) errors.push_back(problem);
+      logEntries.push_back(n);
+      done.logs.push_back(CommittedLog{log.label, log.host, copy});
     }
     if (!kept) continue;
     std::string written, why;
@@ -490,25 +522,41 @@ bool Hives::Commit(const std::string& backupDir, std::vector<CommittedHive>* com
                        (why.empty() ? std::strerror(code) : why));
       continue;
     }
+    if (!quarantine::HiveWriteStarts(entry)) {
+      errors.push_back("cannot write the hive " + f.label + " (left as it was): " + std::strerror(errno));
+      continue;
+    }
     if (!WriteHive(f, written)) {
       code = errno;
       if (!WriteHive(f, original)) {
+        // The journal still says the write started: --restore or the next
+        // run with this quarantine puts the original back.
         errors.push_back("cannot write the hive " + f.label + ": " + std::strerror(code) +
                          "; nor put its original back, which is kept as " + backup);
         continue;
       }
-      errors.push_back("cannot write the hive " + f.label + " (left as it was): " + std::strerror(code));
+      quarantine::HiveWriteEnded(entry, false);
+      errors.push_back("cannot write the hive " + f.label + " (left as it was): " +
+                       (code == EMLINK ? "it has other hard links" : std::strerror(code)));
       continue;
     }
+    quarantine::HiveWriteEnded(entry, true);
     // The hive is clean now, so Windows ignores its logs; they are reset
-    // too so that nothing in them can be replayed over it.
+    // too so that nothing in them can be replayed over it. Each reset is
+    // journalled like the hive's write, so a stopped one is rolled back.
     for (size_t l = 0; l < h.logs.size(); ++l) {
       std::string reset = ResetLog(written, h.logBytes[l], h.logs[l].suffix);
       if (reset == h.logBytes[l]) continue;
-      if (Injected("hive log reset", f) || !host::WriteOver(h.logs[l].host, reset)) {
+      HiveFile log{h.logs[l].host, f.label + h.logs[l].suffix, f.profile, f.root};
+      bool started = !Injected("hive log reset", f) && quarantine::HiveWriteStarts(logEntries[l]);
+      bool reset_ = started && WriteFileOver(log, reset);
+      if (!reset_) {
         std::fprintf(stderr, "registry: %s%s could not be reset (%s); the hive is clean, so Windows ignores it\n",
                      f.label.c_str(), h.logs[l].suffix.c_str(), std::strerror(errno));
       }
+      // A reset that started and failed stays "started" in the journal:
+      // --restore or the next run puts the log back as it was.
+      if (reset_ || !started) quarantine::HiveWriteEnded(logEntries[l], reset_);
     }
     committed->push_back(done);
   }

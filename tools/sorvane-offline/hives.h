@@ -15,6 +15,7 @@ struct HiveFile {
   std::string host;      // host path of the hive file
   std::string label;     // volume-relative Windows path, e.g. "Users\\alice\\NTUSER.DAT"
   std::string profile;   // profile folder for an NTUSER.DAT ("Users\\alice"), else empty
+  std::string root;      // host path of the volume it lies on
 };
 
 struct CommittedLog {
@@ -59,12 +60,13 @@ class Hives {
 
   // True when the emulated registry differs from what a hive held.
   bool Changed(size_t hive) const;
-  // Writes back every changed hive: the original and its logs are first
-  // copied to backupDir (created when missing); a hive that fails to commit
-  // is put back as it was, a dirty one whose logs could not be replayed is
-  // not written. False with the messages of every failure.
-  bool Commit(const std::string& backupDir, std::vector<CommittedHive>* committed,
-              std::string* error);
+  // Writes back every changed hive through its volume's root (no link
+  // followed, never a file with other hard links): its original is first
+  // kept in the open quarantine with its logs, the write is recorded there
+  // before it starts and when it ends, and the logs are reset after it (a
+  // dirty hive whose logs could not be replayed is not written); a hive that fails to commit is put back as it
+  // was. False with a message naming each hive not written.
+  bool Commit(std::vector<CommittedHive>* committed, std::string* error);
 
  private:
   struct State;

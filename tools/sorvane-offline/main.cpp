@@ -69,6 +69,16 @@ void PrintFileNote(emu::FileNote kind, const std::string& path, const std::strin
   }
 }
 
+// A run that stops before the scan: the quarantine and the report are
+// still closed and written, saying why.
+int EndEarly(const std::string& why) {
+  NoteRescueFailure(why);
+  std::string error;
+  int code = 2;
+  if (!FinishRescue(2, &error, &code)) std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -104,14 +114,13 @@ int main(int argc, char** argv) {
   if (!options.rescue.restore.empty()) return RunRestore(options.rescue);
   emu::ResetMachine();
   emu::OnFileNote(PrintFileNote);
-  for (const auto& d : options.drives) emu::MapDrive(d.letter, d.dir, d.type);
-  if (!StartRescue(options.rescue, &error)) {
-    std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
-    return 2;
+  for (const auto& d : options.drives) {
+    emu::MapDrive(d.letter, d.dir, d.type);
+    options.rescue.driveRoots.push_back(d.dir);
   }
-  if (!SetUpSystem(options, &error)) {
+  if (!StartRescue(options.rescue, &error) || !SetUpSystem(options, &error)) {
     std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
-    return 2;
+    return EndEarly(error);
   }
   AddEmulatedProcesses(options.processes);
   emu::ScriptAnswers(options.answers);
@@ -143,16 +152,18 @@ int main(int argc, char** argv) {
   }
   detections = FilesInfected;
   std::fflush(stdout);
-  if (!FinishSystem(options, &error)) {
+  // A registry that cannot be saved still leaves the quarantine's summary
+  // and the report to write.
+  const bool systemSaved = FinishSystem(options, &error);
+  if (!systemSaved) {
     std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
-    return 2;
+    NoteRescueFailure(error);
   }
   const int notScanned = emu::FileNoteCount(emu::FileNote::NotScanned);
   std::fprintf(stderr, "not scanned: %d %s\n", notScanned, notScanned == 1 ? "entry" : "entries");
   if (code == 0) code = detections > 0 ? 1 : notScanned > 0 ? 2 : 0;
-  if (!FinishRescue(code, &error)) {
-    std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
-    return 2;
-  }
-  return code;
+  if (!systemSaved) code = 2;
+  int finalCode = code;
+  if (!FinishRescue(code, &error, &finalCode)) std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+  return finalCode;
 }

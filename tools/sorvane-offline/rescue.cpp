@@ -23,8 +23,10 @@
 #include "platform/emu/host_changes.h"
 #include "platform/host/host_files.h"
 #include "tools/sorvane-offline/hives.h"
+#include "tools/sorvane-offline/host_names.h"
 #include "tools/sorvane-offline/quarantine.h"
 #include "tools/sorvane-offline/volume.h"
+#include "tools/sorvane-offline/volume_identity.h"
 
 namespace reg = emu::reg;
 using nlohmann::json;
@@ -48,6 +50,8 @@ Hives hives;
 bool active = false;
 bool readOnlyVolume = false;
 std::vector<ResultLine> lines;
+std::vector<std::string> failures;  // what ended the run or was not written
+std::string backupDir;              // the hive backups' folder without a quarantine
 
 // ---- The keys the sweep may change, and what they held -------------------
 
@@ -82,6 +86,9 @@ void TakeSnapshot() {
 // Text of the emulated machine's ANSI code page as UTF-8 (for JSON).
 std::string Utf8FromAnsi(const std::string& ansi) { return emu::EncodeUtf8(emu::WidenAnsi(ansi)); }
 
+// A Windows path or host name as the volume spells it, in UTF-8.
+std::string Shown(const std::string& bytes) { return names::Readable(bytes); }
+
 // Removed data in UTF-8: text for the string types, hex bytes otherwise.
 std::string DataText(const reg::Value& v) {
   if (reg::IsStringType(v.type)) {
@@ -111,7 +118,7 @@ std::string Timestamp() {
 
 json OtherFileSystemsText(const std::vector<std::string>& paths) {
   json list = json::array();
-  for (const auto& p : paths) list.push_back(Utf8FromAnsi(p));
+  for (const auto& p : paths) list.push_back(Shown(p));
   return list;
 }
 
@@ -186,7 +193,9 @@ void NoteResult(const ScanResult& result, const char* text) {
 
 bool RescueActive() { return active; }
 
-int RunRestore(const RescueOptions& options) { return quarantine::Restore(options.restore, options.force); }
+int RunRestore(const RescueOptions& options) {
+  return quarantine::Restore(options.restore, options.force, options.volume);
+}
 
 namespace {
 
@@ -195,6 +204,8 @@ const char* ChangeName(emu::HostChange change) {
     case emu::HostChange::Delete: return "delete";
     case emu::HostChange::Rename: return "rename";
     case emu::HostChange::Truncate: return "truncate";
+    case emu::HostChange::RemoveAtRestart: return "removal at restart";
+    case emu::HostChange::Attributes: return "attributes";
     default: return ActionMode == ActionClean ? "repair" : "write";
   }
 }
@@ -204,6 +215,11 @@ const char* ChangeName(emu::HostChange change) {
 // changed).
 bool BeforeChange(emu::HostChange change, const std::string& host, const std::string& windowsPath,
                   const std::string& newHost) {
+  // A report run writes no hive: what it schedules stays in memory. With
+  // a quarantine, a file whose copy could not be kept is not scheduled.
+  if (change == emu::HostChange::RemoveAtRestart) {
+    return rescue.action == ActionReport || quarantine::MayRemoveAtRestart(host, windowsPath);
+  }
   if (rescue.action == ActionReport) {
     std::fprintf(stderr, "report only: %s left as it is\n", windowsPath.c_str());
     return false;
@@ -219,9 +235,34 @@ bool HasNtfsAttributes(const std::string& path) {
 
 }  // namespace
 
+// A folder the run writes to must not be on a drive it cleans: the walk
+// would delete its own copies, and a restore would have nothing to read.
+bool OffTheDrives(const std::string& folder, const char* what, const RescueOptions& options, std::string* error) {
+  std::vector<std::string> roots = options.driveRoots;
+  if (!options.volume.empty()) roots.push_back(options.volume);
+  std::string root;
+  if (!FolderOnVolume(folder, roots, &root)) return true;
+  *error = std::string(what) + " " + folder + " is on the volume being cleaned (" + root +
+           "): give a folder on another disk";
+  return false;
+}
+
 bool StartRescue(const RescueOptions& options, std::string* error) {
   rescue = options;
   lines.clear();
+  failures.clear();
+  backupDir.clear();
+  active = false;
+  if (!options.quarantine.empty()) {
+    if (!OffTheDrives(options.quarantine, "the quarantine folder", options, error)) return false;
+  } else if (!options.volume.empty() && options.action != ActionReport) {
+    char cwd[4096];
+    backupDir = std::string(getcwd(cwd, sizeof cwd) ? cwd : ".") + "/sorvane-backup-" + Timestamp();
+    if (!OffTheDrives(backupDir, "the hive backups' folder", options, error)) {
+      *error += " (or --quarantine DIR)";
+      return false;
+    }
+  }
   SetProfileSweepHook(SweepEveryProfile);
   AddResultSink(NoteResult);
   if (!options.quarantine.empty() && !quarantine::Open(options.quarantine, error)) return false;
@@ -266,7 +307,9 @@ bool StartRescue(const RescueOptions& options, std::string* error) {
   return true;
 }
 
-bool FinishRescue(int exitCode, std::string* error) {
+void NoteRescueFailure(const std::string& message) { failures.push_back(message); }
+
+bool FinishRescue(int exitCode, std::string* error, int* finalCode) {
   const auto& others = emu::OtherFileSystems();
   for (const auto& p : others) {
     std::fprintf(stderr, "other file system: %s %s\n", p.c_str(), rescue.crossFs ? "entered" : "not entered");
@@ -297,22 +340,26 @@ bool FinishRescue(int exitCode, std::string* error) {
       std::fprintf(stderr, "registry: not written, the volume is read-only\n");
       registryApplied = false;
     } else if (changed) {
-      char cwd[4096];
-      std::string here = getcwd(cwd, sizeof cwd) ? cwd : ".";
-      std::string backupDir = rescue.quarantine.empty() ? here + "/sorvane-backup-" + Timestamp()
-                                                        : rescue.quarantine + "/hives";
-      hivesWritten = hives.Commit(backupDir, &committed, error);
+      // Without a quarantine the hives' originals get a journal of their own.
+      std::string openError;
+      if (!quarantine::IsOpen() && !quarantine::Open(backupDir, &openError, true)) {
+        hivesWritten = false;
+        *error = openError + "; no hive was written";
+      } else {
+        hivesWritten = hives.Commit(&committed, error);
+      }
       ok = hivesWritten;
       for (const auto& c : committed) {
-        quarantine::KeepHive(c.host, c.label, c.backup);
         std::fprintf(stderr, "registry: %s written, the original kept as %s\n", c.label.c_str(),
                      c.backup.c_str());
         for (const auto& l : c.logs) {
-          quarantine::KeepHive(l.host, l.label, l.backup);
           std::fprintf(stderr, "registry: log %s kept as %s before its reset\n", l.label.c_str(), l.backup.c_str());
         }
       }
-      if (!ok) exitCode = 2;
+      if (!ok) {
+        exitCode = 2;
+        failures.push_back(*error);
+      }
     }
     auto renames = emu::PendingRenames();
     if (!renames.empty() && Applied(layout.system.label)) {
@@ -323,13 +370,17 @@ bool FinishRescue(int exitCode, std::string* error) {
   std::string closeError;
   if (!quarantine::Close(&closeError)) {
     std::fprintf(stderr, "sorvane-offline: %s\n", closeError.c_str());
+    failures.push_back(closeError);
+    exitCode = 2;
+    if (ok) *error = closeError;
     ok = false;
   }
+  if (finalCode) *finalCode = exitCode;
   if (rescue.report.empty()) return ok;
 
   json results = json::array();
   for (const auto& l : lines) {
-    json r = {{"line", Utf8FromAnsi(l.text)}, {"path", Utf8FromAnsi(l.path)}, {"detection", l.detection}, {"outcome", l.outcome},
+    json r = {{"line", Shown(l.text)}, {"path", Shown(l.path)}, {"detection", l.detection}, {"outcome", l.outcome},
               {"action", ActionName(rescue.action)}};
     if (l.registry) {
       bool applied = registryApplied;
@@ -354,27 +405,30 @@ bool FinishRescue(int exitCode, std::string* error) {
     results.push_back(r);
   }
   json pending = json::array();
-  for (const auto& p : emu::PendingRenames()) pending.push_back({{"from", Utf8FromAnsi(p.from)}, {"to", Utf8FromAnsi(p.to)}});
+  for (const auto& p : emu::PendingRenames()) pending.push_back({{"from", Shown(p.from)}, {"to", Shown(p.to)}});
   json written = json::array();
-  for (const auto& c : committed) written.push_back({{"hive", c.label}, {"backup", c.backup}});
-  json doc = {{"volume", rescue.volume},
+  for (const auto& c : committed) written.push_back({{"hive", Shown(c.label)}, {"backup", Shown(c.backup)}});
+  json doc = {{"volume", Shown(rescue.volume)},
               {"windows_dir", active ? layout.windowsDir : ""},
               {"action", ActionName(rescue.action)},
               {"results", results},
               {"statistics",
                {{"files_scanned", FilesScanned}, {"files_infected", FilesInfected},
                 {"files_removed", FilesRemoved}, {"files_disinfected", FilesDisinfected}}},
-              {"status", Utf8FromAnsi(StatusText)},
+              {"status", Shown(StatusText)},
               {"pending_renames", pending},
               {"hives_written", written},
-              {"quarantine", rescue.quarantine},
+              {"quarantine", Shown(rescue.quarantine)},
               {"other_file_systems", OtherFileSystemsText(others)},
               {"other_file_systems_entered", rescue.crossFs},
+              {"errors", failures},
               {"exit_code", exitCode}};
   std::ofstream out(rescue.report, std::ios::binary);
   out << doc.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+  out.close();
   if (!out) {
-    *error = "cannot write the report " + rescue.report;
+    *error = "cannot write the report " + rescue.report + (ok ? "" : "; " + *error);
+    if (finalCode) *finalCode = 2;
     return false;
   }
   return ok;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct RescueOptions {
   std::string volume;      // host directory of the volume, or empty
@@ -14,6 +15,7 @@ struct RescueOptions {
   std::string restore;     // quarantine folder to restore from, or empty
   bool force = false;      // --restore overwrites files changed since
   bool crossFs = false;    // the walk enters other file systems below the drives
+  std::vector<std::string> driveRoots;  // host folders of the --drive options
 };
 
 // Parses argv[*i] when it is one of the rescue options (taking its value
@@ -21,18 +23,26 @@ struct RescueOptions {
 // argument is not a rescue option.
 int ParseRescueArgument(int argc, char** argv, int* i, RescueOptions* options, std::string* error);
 
-// --restore DIR [--force]: puts a quarantine's files back; the exit code.
+// --restore DIR [--force] [--volume DIR]: puts a quarantine's files back;
+// the exit code.
 int RunRestore(const RescueOptions& options);
 
 // Maps the volume as C:, loads its hives and sets the Windows directory and
 // platform; from then on every result record goes to the report and the
 // registry sweep runs once per profile. Call after the machine is reset;
-// false with a message.
+// false with a message. A quarantine folder (or, without one, the hive
+// backups' folder) on a drive being cleaned is refused.
 bool StartRescue(const RescueOptions& options, std::string* error);
 bool RescueActive();
 
-// Writes back the changed hives (not in report mode), then the report.
-// `exitCode` is the code the run ends with; false with a message.
-bool FinishRescue(int exitCode, std::string* error);
+// Names a failure that ends the run early, for the report.
+void NoteRescueFailure(const std::string& message);
+
+// Writes back the changed hives (not in report mode), closes the
+// quarantine, then writes the report. `exitCode` is the code the run ends
+// with so far; *finalCode (when given) the one it must end with, which the
+// report holds too (2 when a hive or the manifest could not be written).
+// False with a message when something could not be written.
+bool FinishRescue(int exitCode, std::string* error, int* finalCode = nullptr);
 
 extern const char* const RescueUsage;

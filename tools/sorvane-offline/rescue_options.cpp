@@ -25,10 +25,16 @@ const char* const RescueUsage =
     "hive, statistics, pending renames, exit code).\n"
     "--quarantine DIR: keeps the original bytes of every file before it is\n"
     "deleted, renamed, truncated or repaired, and of every hive before it is\n"
-    "rewritten, listed in DIR/manifest.json.\n"
-    "       sorvane-offline --restore DIR [--force]\n"
-    "puts every file of the quarantine DIR back; a file changed since the run\n"
-    "is left (and named) unless --force.\n";
+    "rewritten. Each copy and its record in DIR/manifest.jsonl reach the disk\n"
+    "before the change; DIR/manifest.json sums them up at the end. A folder\n"
+    "that holds entries already is continued, never overwritten. DIR must not\n"
+    "be on a drive being cleaned; without --quarantine the hives' originals go\n"
+    "to sorvane-backup-TIME in the working folder, which must not be either.\n"
+    "       sorvane-offline --restore DIR [--force] [--volume WHERE]\n"
+    "puts every file of the quarantine (or hive backups' folder) DIR back; a\n"
+    "file changed since the run is left (and named) unless --force. --volume\n"
+    "names where the cleaned volume is mounted now (it must be the same\n"
+    "volume); a hive write that a stopped run left unfinished is undone.\n";
 
 int ParseRescueArgument(int argc, char** argv, int* i, RescueOptions* options, std::string* error) {
   std::string arg = argv[*i];

@@ -76,8 +76,8 @@ bool FindVolumeLayout(const std::string& root, VolumeLayout* layout, std::string
       return false;
     }
     layout->windowsDir = "C:\\" + folder;
-    layout->software = HiveFile{configHost + "/" + software, configLabel + software, ""};
-    layout->system = HiveFile{configHost + "/" + system, configLabel + system, ""};
+    layout->software = HiveFile{configHost + "/" + software, configLabel + software, "", root};
+    layout->system = HiveFile{configHost + "/" + system, configLabel + system, "", root};
     for (const char* home : {"Documents and Settings", "Users"}) {
       std::string homeName = Child(root, home, true);
       if (homeName.empty()) continue;
@@ -86,7 +86,7 @@ bool FindVolumeLayout(const std::string& root, VolumeLayout* layout, std::string
         std::string hive = Child(dir, "NTUSER.DAT", false);
         if (hive.empty()) continue;
         std::string profile = homeName + "\\" + user;
-        layout->profiles.push_back(HiveFile{dir + "/" + hive, profile + "\\" + hive, profile});
+        layout->profiles.push_back(HiveFile{dir + "/" + hive, profile + "\\" + hive, profile, root});
       }
     }
     return true;

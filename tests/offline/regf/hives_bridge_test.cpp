@@ -13,6 +13,7 @@
 #include "platform/system.h"
 #include "tools/forge/forge_hive_builder.h"
 #include "tools/sorvane-offline/hives.h"
+#include "tools/sorvane-offline/quarantine.h"
 #include "tools/sorvane-offline/regf/replay.h"
 
 namespace {
@@ -86,11 +87,22 @@ class HivesBridgeTest : public ::testing::Test {
     system.Key(u"ControlSet001\\Control");
     Spit(dir_ + "/SYSTEM", system.Sealed(1));
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void TearDown() override {
+    std::string error;
+    if (quarantine::IsOpen()) quarantine::Close(&error);
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
 
   bool Load(std::string* error) {
-    return hives_.Load({dir_ + "/SOFTWARE", "SOFTWARE", ""}, {dir_ + "/SYSTEM", "SYSTEM", ""},
-                       {{dir_ + "/alice", "alice", "alice"}}, false, error);
+    return hives_.Load({dir_ + "/SOFTWARE", "SOFTWARE", "", dir_}, {dir_ + "/SYSTEM", "SYSTEM", "", dir_},
+                       {{dir_ + "/alice", "alice", "alice", dir_}}, false, error);
+  }
+
+  // Writes back through a hives-only journal in dir_/backup, as a run
+  // without a quarantine does.
+  bool Commit(std::vector<CommittedHive>* done, std::string* error) {
+    if (!quarantine::IsOpen() && !quarantine::Open(dir_ + "/backup", error, true)) return false;
+    return hives_.Commit(done, error);
   }
 
   std::string dir_;
@@ -126,7 +138,7 @@ TEST_F(HivesBridgeTest, DirtyHivesAreReplayedOrLeftAlone) {
     DeleteRunValue("keep.exe");
     ASSERT_TRUE(hives_.Changed(2));
     std::vector<CommittedHive> done;
-    bool ok = hives_.Commit(dir_ + "/backup", &done, &error);
+    bool ok = Commit(&done, &error);
     EXPECT_EQ(!c.corrupt, ok) << error;
     if (c.corrupt) {
       EXPECT_TRUE(done.empty());
@@ -142,19 +154,19 @@ TEST_F(HivesBridgeTest, DirtyHivesAreReplayedOrLeftAlone) {
     EXPECT_EQ((std::vector<std::string>{"added=" + forge::Utf16z(u"in the log"), "large=" + std::string(20000, 'L')}),
               Values(dir_ + "/alice", u"Software\\New"));
     EXPECT_EQ(std::vector<std::string>{"<no key>"}, Values(dir_ + "/alice", u"Software\\Old"));
-    EXPECT_EQ(std::string(d.primary.begin(), d.primary.end()), Slurp(dir_ + "/backup/alice"));
+    EXPECT_EQ(std::string(d.primary.begin(), d.primary.end()), Slurp(done[0].backup));
     ASSERT_EQ(d.logs.size(), done[0].logs.size());
     for (size_t i = 0; i < d.logs.size(); ++i) {
       const auto& l = d.logs[i];
-      EXPECT_EQ(std::string(l.bytes.begin(), l.bytes.end()), Slurp(dir_ + "/backup/alice" + l.suffix));
+      EXPECT_EQ(std::string(l.bytes.begin(), l.bytes.end()), Slurp(done[0].logs[i].backup));
       std::string reset = Slurp(dir_ + "/alice" + l.suffix);
       EXPECT_EQ(l.bytes.size(), reset.size());
       EXPECT_EQ(std::string(reset.size() - 512, '\0'), reset.substr(512)) << "nothing left to replay";
     }
     // Read again, the written hive is what the scan left.
     Hives again;
-    ASSERT_TRUE(again.Load({dir_ + "/SOFTWARE", "SOFTWARE", ""}, {dir_ + "/SYSTEM", "SYSTEM", ""},
-                           {{dir_ + "/alice", "alice", "alice"}}, true, &error))
+    ASSERT_TRUE(again.Load({dir_ + "/SOFTWARE", "SOFTWARE", "", dir_}, {dir_ + "/SYSTEM", "SYSTEM", "", dir_},
+                           {{dir_ + "/alice", "alice", "alice", dir_}}, true, &error))
         << error;
     EXPECT_FALSE(again.Changed(2));
   }
@@ -203,11 +215,11 @@ TEST_F(HivesBridgeTest, RawNamesAndUnreadableValuesSurviveTheWriteBack) {
     ASSERT_TRUE(Load(&error)) << error;
     std::vector<CommittedHive> done;
     EXPECT_FALSE(hives_.Changed(2));
-    ASSERT_TRUE(hives_.Commit(dir_ + "/backup", &done, &error)) << error;
+    ASSERT_TRUE(Commit(&done, &error)) << error;
     EXPECT_TRUE(done.empty());
     EXPECT_EQ(before, Slurp(dir_ + "/alice")) << "nothing removed, nothing written";
     DeleteRunValue("au.exe");
-    ASSERT_TRUE(hives_.Commit(dir_ + "/backup", &done, &error)) << error;
+    ASSERT_TRUE(Commit(&done, &error)) << error;
     EXPECT_EQ(1u, done.size());
     std::vector<std::string> odd = Values(dir_ + "/alice", c.key, c.raw);
     if (c.values == std::vector<std::string>{"<unreadable>"}) {
