@@ -35,6 +35,7 @@ struct Entry {
 std::string folder;
 std::vector<Entry> entries;
 std::map<std::string, size_t> kept;  // host path -> entry
+std::string origin, mountedAt;       // an image's record and its mount folder
 
 std::string Now() {
   time_t now = time(nullptr);
@@ -144,6 +145,11 @@ bool Open(const std::string& dir, std::string* error) {
 }
 
 bool IsOpen() { return !folder.empty(); }
+
+void SetOrigin(const std::string& originJson, const std::string& mountFolder) {
+  origin = originJson;
+  mountedAt = mountFolder;
+}
 const std::string& Folder() { return folder; }
 
 bool Keep(const std::string& host, const std::string& windowsPath, const char* action,
@@ -220,6 +226,10 @@ bool Close(std::string* error) {
     list.push_back(item);
   }
   json doc = {{"created", Now()}, {"entries", list}};
+  if (!origin.empty()) {
+    doc["image"] = json::parse(origin, nullptr, false);
+    doc["mounted_at"] = mountedAt;
+  }
   std::string text = doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
   if (!WriteAll(folder + "/manifest.json", text, true)) {
     *error = "cannot write " + folder + "/manifest.json";
@@ -240,7 +250,7 @@ bool SameAsAfter(const json& after, const std::string& host) {
 
 }  // namespace
 
-int Restore(const std::string& dir, bool force) {
+int Restore(const std::string& dir, bool force, const std::string& mountedAt, const std::string& mountNow) {
   std::ifstream in(dir + "/manifest.json", std::ios::binary);
   json doc = json::parse(in, nullptr, false);
   if (!in || doc.is_discarded() || !doc.contains("entries") || !doc["entries"].is_array()) {
@@ -251,6 +261,15 @@ int Restore(const std::string& dir, bool force) {
   for (const auto& e : doc["entries"]) {
     std::string path = e.value("path", ""), host = e.value("host", ""), stored = e.value("stored", "");
     const char* name = path.c_str();
+    if (!mountedAt.empty()) {
+      // The image's volume is mounted elsewhere now.
+      if (host.compare(0, mountedAt.size() + 1, mountedAt + "/") != 0 || host.find("/../") != std::string::npos) {
+        std::printf("not restored (not on the image's volume): %s\n", name);
+        code = 1;
+        continue;
+      }
+      host = mountNow + host.substr(mountedAt.size());
+    }
     std::string bytes;
     if (host.empty() || stored.empty() || stored.find("..") != std::string::npos ||
         !ReadAll(dir + "/" + stored, &bytes) || Sha256(bytes) != e.value("sha256", "")) {
@@ -271,6 +290,11 @@ int Restore(const std::string& dir, bool force) {
     }
     if (e.contains("attributes")) SetAttributesOf(host, e.value("attributes", ""));
     std::string renamed = e.value("renamed_to", "");
+    if (!mountedAt.empty() && renamed.compare(0, mountedAt.size() + 1, mountedAt + "/") == 0) {
+      renamed = mountNow + renamed.substr(mountedAt.size());
+    } else if (!mountedAt.empty()) {
+      renamed.clear();
+    }
     if (!renamed.empty() && SameAsAfter(e.value("renamed_after", json::object()), renamed)) {
       unlink(renamed.c_str());
     }

@@ -24,13 +24,21 @@ void KeepHive(const std::string& host, const std::string& label, const std::stri
 // Names the detection of the kept file `windowsPath` (from its results line).
 void NoteDetection(const std::string& windowsPath, const std::string& detection);
 
+// Names where the volume came from (JSON text of the image and partition)
+// and the folder it was mounted at, for the manifest.
+void SetOrigin(const std::string& originJson, const std::string& mountedAt);
+
 // Writes manifest.json with the state the run left each file in.
 bool Close(std::string* error);
 
 // Puts every kept file back; a file changed since the run is left unless
 // `force`. Prints one line per file; returns the exit code (0 all
 // restored, 1 something left, 2 no usable manifest).
-int Restore(const std::string& dir, bool force);
+// With `mountedAt` and `mountNow`, files kept below `mountedAt` are put
+// back below `mountNow` (the volume mounted elsewhere now); others are
+// left.
+int Restore(const std::string& dir, bool force, const std::string& mountedAt = "",
+            const std::string& mountNow = "");
 
 // Lower-case hex SHA-256 of a file's bytes; empty when it cannot be read.
 std::string FileSha256(const std::string& host);

@@ -206,6 +206,7 @@ bool StartRescue(const RescueOptions& options, std::string* error) {
   rescue = options;
   lines.clear();
   if (!options.quarantine.empty() && !quarantine::Open(options.quarantine, error)) return false;
+  if (!options.origin.empty()) quarantine::SetOrigin(options.origin, options.volume);
   emu::SetHostChangeHook(BeforeChange);
   emu::SetCrossFileSystems(options.crossFs);
   if (options.volume.empty()) return true;
@@ -370,6 +371,9 @@ bool FinishRescue(int exitCode, std::string* error) {
               {"other_file_systems", OtherFileSystemsText(others)},
               {"other_file_systems_entered", rescue.crossFs},
               {"exit_code", exitCode}};
+  // The mount folder of an image is temporary: the image and partition
+  // name the volume.
+  if (!rescue.origin.empty()) doc["image"] = json::parse(rescue.origin, nullptr, false);
   std::ofstream out(rescue.report, std::ios::binary);
   out << doc.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
   if (!out) {

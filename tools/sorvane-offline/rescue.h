@@ -14,6 +14,7 @@ struct RescueOptions {
   std::string restore;     // quarantine folder to restore from, or empty
   bool force = false;      // --restore overwrites files changed since
   bool crossFs = false;    // the walk enters other file systems below the drives
+  std::string origin;      // JSON text naming the disk image and partition of the volume, or empty
 };
 
 // Parses argv[*i] when it is one of the rescue options (taking its value
