@@ -155,10 +155,6 @@ bool ImageSession::Open(const ImageOptions& options, bool writable, std::string*
       leave(p, p.kind.empty() ? "not NTFS" : "not NTFS (" + p.kind + ")");
       continue;
     }
-    if (chosen) {
-      leave(p, "another NTFS volume (--partition " + std::to_string(p.index) + " scans it)");
-      continue;
-    }
     std::string dir;
     if (!MountPartition(p, false, &dir, error)) {
       if (stopFlag) return false;
@@ -167,11 +163,13 @@ bool ImageSession::Open(const ImageOptions& options, bool writable, std::string*
     }
     VolumeLayout layout;
     std::string why;
-    if (FindVolumeLayout(dir, &layout, &why)) {
+    bool windows = FindVolumeLayout(dir, &layout, &why);
+    if (windows && !chosen) {
       chosen = &p;
       continue;
     }
-    leave(p, "no Windows folder with System32\\config\\SOFTWARE");
+    leave(p, windows ? "another Windows volume (--partition " + std::to_string(p.index) + " scans it)"
+                     : "no Windows folder with System32\\config\\SOFTWARE");
     if (!UnmountPartition(p.index, error)) return false;
   }
   if (options.partition >= 0) {

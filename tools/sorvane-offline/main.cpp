@@ -161,6 +161,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
     return 2;
   }
+  EndRescue();
+  emu::ResetMachine();  // its descriptors of the drives
   if (!image.Close(&error)) {
     std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
     return 2;

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <map>
+#include <new>
 #include <optional>
 
 #include "cleanup/worm_registry_rules.h"
@@ -168,6 +169,12 @@ extern "C" int __wrap__Z17CleanWormRegistryv() {
 }
 
 bool RescueActive() { return active; }
+
+void EndRescue() {
+  hives.~Hives();
+  new (&hives) Hives();
+  active = false;
+}
 
 int RunRestore(const RescueOptions& options) { return quarantine::Restore(options.restore, options.force); }
 

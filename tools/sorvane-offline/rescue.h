@@ -37,4 +37,8 @@ void NoteResultLine(const char* line);
 // `exitCode` is the code the run ends with; false with a message.
 bool FinishRescue(int exitCode, std::string* error);
 
+// Lets go of the volume's files (the hives are mapped), so that a volume
+// the run mounted can be unmounted.
+void EndRescue();
+
 extern const char* const RescueUsage;
