@@ -69,7 +69,8 @@ bool ImageSession::MountPartition(const Partition& p, bool writable, std::string
   }
   mounts::RecordProcess(run_, "ntfs-" + std::to_string(p.index), pid);
   mounts_.push_back(Mount{p.index, *dir, pid});
-  if (!mounts::WaitForMount(*dir, pid, 30, &stopFlag)) {
+  // Not cut short by a signal: a mount half made is waited for, then undone.
+  if (!mounts::WaitForMount(*dir, pid, 30, nullptr) || stopFlag) {
     std::string text;
     if (FILE* f = std::fopen(log.c_str(), "r")) {
       char line[512];
@@ -80,6 +81,7 @@ bool ImageSession::MountPartition(const Partition& p, bool writable, std::string
     }
     while (!text.empty() && text.back() == '\n') text.pop_back();
     *error = stopFlag ? "stopped by a signal" : "ntfs-3g cannot mount " + Name(p) + ": " + text;
+    if (!mounts::IsMountPoint(*dir)) mounts::Stop(pid, 5);  // never mounted: nothing of it to write back
     std::string ignored;
     UnmountPartition(p.index, &ignored);
     return false;

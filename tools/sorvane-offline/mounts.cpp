@@ -185,9 +185,14 @@ bool Unmount(const std::string& path, pid_t child, double seconds, std::string* 
 
 void Stop(pid_t child, double seconds) {
   if (child <= 0 || Ended(child)) return;
-  kill(child, SIGTERM);
-  double end = Now() + seconds;
+  // Sent again every half second: a process still setting up its signal
+  // handling (QEMU at its start) can lose the first one.
+  double end = Now() + seconds, next = 0;
   while (!Ended(child)) {
+    if (Now() >= next) {
+      kill(child, SIGTERM);
+      next = Now() + 0.5;
+    }
     if (Now() >= end) {
       kill(child, SIGKILL);
       int status;
@@ -228,16 +233,28 @@ std::string CreateRunFolder(std::string* error) {
     *error = "cannot use " + base + " for the image's mounts (a folder of this user is needed)";
     return "";
   }
+  // Made under another name with its owner file, then renamed: another
+  // run's clean-up never sees a folder without its owner.
   std::string folder = base + "/" + std::to_string(getpid());
+  std::string making = base + "/.new-" + std::to_string(getpid());
   RemoveTree(folder);  // a folder of a dead run that had our number
-  if (mkdir(folder.c_str(), 0700) != 0) {
-    *error = "cannot create " + folder + ": " + std::strerror(errno);
+  RemoveTree(making);
+  if (mkdir(making.c_str(), 0700) != 0) {
+    *error = "cannot create " + making + ": " + std::strerror(errno);
     return "";
   }
-  std::ofstream owner(folder + "/owner");
-  owner << getpid() << " " << StartTime(getpid()) << "\n";
-  if (!owner) {
-    *error = "cannot write " + folder + "/owner";
+  {
+    std::ofstream owner(making + "/owner");
+    owner << getpid() << " " << StartTime(getpid()) << "\n";
+    if (!owner.flush()) {
+      *error = "cannot write " + making + "/owner";
+      RemoveTree(making);
+      return "";
+    }
+  }
+  if (rename(making.c_str(), folder.c_str()) != 0) {
+    *error = "cannot create " + folder + ": " + std::strerror(errno);
+    RemoveTree(making);
     return "";
   }
   return folder;
@@ -271,17 +288,14 @@ void CleanStaleRuns() {
   while (dirent* e = readdir(d)) {
     std::string n = e->d_name;
     if (n != "." && n != ".." && n.find_first_not_of("0123456789") == std::string::npos) folders.push_back(n);
+    // A folder a killed run was making holds no mounts yet.
+    if (n.rfind(".new-", 0) == 0 && kill(std::atoi(n.c_str() + 5), 0) != 0 && errno == ESRCH)
+      RemoveTree(base + "/" + n);
   }
   closedir(d);
   for (const auto& n : folders) {
     std::string folder = base + "/" + n;
     if (LivingProcess(folder + "/owner") != 0) continue;  // a run still going
-    struct stat st;
-    if (lstat((folder + "/owner").c_str(), &st) != 0) {
-      // A run creating its folder right now writes its owner next; one
-      // without an owner for a minute was killed at that moment.
-      if (lstat(folder.c_str(), &st) != 0 || time(nullptr) - st.st_mtime < 60) continue;
-    }
     std::fprintf(stderr, "image: cleaning up after a run that was stopped: %s\n", folder.c_str());
     for (const auto& m : MountsBelow(folder)) {
       if (umount2(m.c_str(), 0) != 0 && umount2(m.c_str(), MNT_DETACH) != 0) {

@@ -117,7 +117,11 @@ bool QemuExport::Command(const std::string& text, std::string* error) {
     while ((end = pending_.find('\n')) == std::string::npos) {
       pollfd p = {qmp_, POLLIN, 0};
       char buffer[4096];
-      ssize_t n = poll(&p, 1, 30000) == 1 ? recv(qmp_, buffer, sizeof buffer, 0) : -1;
+      int ready;
+      do {
+        ready = poll(&p, 1, 30000);  // a signal does not end the dialogue
+      } while (ready < 0 && errno == EINTR);
+      ssize_t n = ready == 1 ? recv(qmp_, buffer, sizeof buffer, 0) : -1;
       if (n <= 0) {
         *error = "no answer from QEMU's monitor";
         return false;
