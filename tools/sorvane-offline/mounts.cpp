@@ -158,6 +158,11 @@ bool WaitForMount(const std::string& path, pid_t child, double seconds, const vo
 }
 
 bool Unmount(const std::string& path, pid_t child, double seconds, std::string* error) {
+  // A file let go of just now can keep the mount busy for a moment.
+  for (double busyUntil = Now() + 5; IsMountPoint(path) && umount2(path.c_str(), 0) != 0 && errno == EBUSY &&
+                                     Now() < busyUntil;) {
+    Pause(0.05);
+  }
   if (IsMountPoint(path) && umount2(path.c_str(), 0) != 0) {
     // Not root: the FUSE helper unmounts what this user mounted.
     for (const char* helper : {"fusermount3", "fusermount"}) {
