@@ -14,7 +14,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 skip() { echo "image: skipped: $*" >&2; exit 77; }
 [ "$(id -u)" = 0 ] || skip "needs root to mount"
 [ -c /dev/fuse ] || skip "no /dev/fuse"
-for tool in mkntfs ntfs-3g hivexregedit qemu-img qemu-storage-daemon sfdisk mkfs.ext4; do
+for tool in mkntfs ntfs-3g hivexregedit qemu-img qemu-storage-daemon sfdisk mkfs.ext4 strace jq; do
   command -v "$tool" >/dev/null || skip "$tool is not installed"
 done
 fail() { echo "image: $*" >&2; exit 1; }
@@ -165,12 +165,13 @@ for delay in 0.05 0.2 0.4 0.7 1.0; do
   [ "$rc" -le 1 ] || { cat "$work/term-after.err" >&2; fail "the image stopped after ${delay}s does not open"; }
 done
 
-# SIGKILL: what the killed run left is removed by the next run.
-"$offline" --image "$work/img/gpt.qcow2" --action report >/dev/null 2>&1 &
-pid=$!
-for _ in $(seq 200); do grep -q " $run/$pid/m1 " /proc/self/mountinfo && break; sleep 0.05; done
-kill -KILL "$pid"
-wait "$pid" 2>/dev/null || true
+# SIGKILL: what the killed run left is removed by the next run. The run is
+# killed at its first unmount, with every mount of it up.
+rc=0
+strace -o /dev/null -e trace=umount2 -e inject=umount2:signal=KILL \
+  "$offline" --image "$work/img/gpt.qcow2" --action report >/dev/null 2>"$work/killed.err" || rc=$?
+pid=$(ls "$run")
+[ "$rc" = 137 ] && [ -n "$pid" ] || fail "the run to be killed was not (exit code $rc, run folders: $pid)"
 [ -n "$(leftovers)" ] || fail "the SIGKILL case left nothing to clean (too late?)"
 check after-kill 1 --image "$work/img/gpt.raw" --action report
 has after-kill.err "cleaning up after a run that was stopped: $run/$pid"
