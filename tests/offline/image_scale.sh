@@ -27,7 +27,8 @@ mbr_disk "$work/mbr.raw"
 qemu-img convert -f raw -O qcow2 "$work/mbr.raw" "$work/images/pc1.qcow2"
 qemu-img convert -f raw -O vmdk "$work/mbr.raw" "$work/images/pc2.vmdk"
 cp "$work/images/pc1.qcow2" "$work/images/pc3.qcow2"
-"$offline" --image "$work/images/pc3.qcow2" >/dev/null 2>&1 || true   # cleaned: nothing left to find
+# Cleaned (its hives' backups go to the working folder): nothing left to find.
+(cd "$work" && "$offline" --image "$work/images/pc3.qcow2" >/dev/null 2>&1) || true
 
 # The local form of docs/images.md (exit codes 1 mean "found": --halt never).
 cd "$work/reports"
