@@ -12,6 +12,8 @@
 #include "engine/scan_run.h"
 #include "engine/shared_state.h"
 #include "platform/emu/machine.h"
+#include "tools/sorvane-offline/hibernation.h"
+#include "tools/sorvane-offline/image.h"
 #include "tools/sorvane-offline/options.h"
 #include "tools/sorvane-offline/system_setup.h"
 #include "tools/sorvane-offline/yara_rules.h"
@@ -89,6 +91,7 @@ int main(int argc, char** argv) {
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(OfflineUsage, stdout);
     std::fputs(RescueUsage, stdout);
+    std::fputs(ImageUsage, stdout);
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
@@ -111,7 +114,25 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "sorvane-offline: %s\n%s", error.c_str(), OfflineUsage);
     return 2;
   }
-  if (!options.rescue.restore.empty()) return RunRestore(options.rescue);
+  if (!options.rescue.restore.empty()) {
+    int restored = RestoreFromImage(options.rescue.restore, options.rescue.force, options.image.allowBacking);
+    return restored >= 0 ? restored : RunRestore(options.rescue);
+  }
+  // An image is opened, its Windows partition mounted; the session undoes
+  // it all when main returns.
+  ImageSession image;
+  const bool changes = options.rescue.action != ActionReport;
+  if (!options.image.path.empty()) {
+    CatchStopSignals();
+    if (!image.Open(options.image, changes, &options.rescue.volume, &options.rescue.origin, &error)) {
+      std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+      return 2;
+    }
+  } else if (!options.rescue.volume.empty() && changes &&
+             !RefuseIfHibernated(options.rescue.volume, &error)) {
+    std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+    return 2;
+  }
   emu::ResetMachine();
   emu::OnFileNote(PrintFileNote);
   for (const auto& d : options.drives) {
@@ -163,7 +184,16 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "not scanned: %d %s\n", notScanned, notScanned == 1 ? "entry" : "entries");
   if (code == 0) code = detections > 0 ? 1 : notScanned > 0 ? 2 : 0;
   if (!systemSaved) code = 2;
+  // A scan stopped half way, or one that left a locked volume, is no clean one.
+  if (StopSignal()) std::fprintf(stderr, "sorvane-offline: stopped by signal %d\n", StopSignal());
+  if (code == 0 && (StopSignal() || image.LeftLocked())) code = 2;
   int finalCode = code;
   if (!FinishRescue(code, &error, &finalCode)) std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+  EndRescue();
+  emu::ResetMachine();  // its descriptors of the drives
+  if (!image.Close(&error)) {
+    std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+    return 2;
+  }
   return finalCode;
 }

@@ -93,6 +93,9 @@ bool ParseAnswer(const std::string& text, int* answer) {
 
 bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* error) {
   for (int i = 1; i < argc; ++i) {
+    int image = ParseImageArgument(argc, argv, &i, &options->image, error);
+    if (image == 0) return false;
+    if (image == 1) continue;
     int rescue = ParseRescueArgument(argc, argv, &i, &options->rescue, error);
     if (rescue == 0) return false;
     if (rescue == 1) continue;
@@ -169,7 +172,20 @@ bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* e
       return false;
     }
   }
+  const bool image = !options->image.path.empty();
+  if (image && !options->rescue.volume.empty()) {
+    *error = "--image and --volume exclude each other";
+    return false;
+  }
+  if (!image && (!options->image.format.empty() || options->image.partition >= 0)) {
+    *error = "--format and --partition go with --image";
+    return false;
+  }
   for (const auto& d : options->drives) {
+    if (d.letter == 'C' && image) {
+      *error = "drive C: is the image's Windows volume; --drive C= and --image exclude each other";
+      return false;
+    }
     if (d.letter == 'C' && !options->rescue.volume.empty()) {
       *error = "drive C: is the volume; --drive C= and --volume exclude each other";
       return false;
@@ -178,14 +194,14 @@ bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* e
   // A volume's registry is its hives: a .reg file loaded over them would be
   // written into them, and a .reg file saved from them holds one profile's
   // HKCU of many.
-  if (!options->rescue.volume.empty() &&
+  if ((!options->rescue.volume.empty() || image) &&
       !(options->registryIn.empty() && options->registryOut.empty() && options->changesOut.empty())) {
     *error = "the registry of --volume is its hives: --registry, --save-registry and --save-changes "
              "do not go with it (--report lists each registry removal with its hive)";
     return false;
   }
   if (!options->rescue.restore.empty()) return true;
-  if (options->drives.empty() && options->rescue.volume.empty()) {
+  if (options->drives.empty() && options->rescue.volume.empty() && !image) {
     *error = "no drive given";
     return false;
   }

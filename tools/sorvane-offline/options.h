@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/sorvane-offline/image.h"
 #include "tools/sorvane-offline/process_option.h"
 #include "tools/sorvane-offline/rescue.h"
 
@@ -23,6 +24,7 @@ struct OfflineOptions {
   std::string windowsDir;    // Windows path of the Windows directory
   std::vector<ProcessOption> processes;  // running processes for the memory scan
   RescueOptions rescue;                  // --volume, --action, --report
+  ImageOptions image;                    // --image, --format, --partition, --allow-backing
 };
 
 // Parses argv; on error returns false with a message in *error.

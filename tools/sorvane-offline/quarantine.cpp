@@ -43,6 +43,7 @@ std::map<std::string, size_t> kept;  // host path -> entry of this run
 std::set<std::string> notKept;       // host paths whose copy could not be made
 std::set<size_t> pendingAfter;       // entries changed since their state was recorded
 size_t nextEntry = 1;
+std::string origin, mountedAt;       // an image's record and its mount folder
 
 std::string Now() {
   time_t now = time(nullptr);
@@ -182,6 +183,8 @@ std::string FileSha256(const std::string& host) {
 }
 
 bool Open(const std::string& dir, std::string* error, bool onlyHives) {
+  origin.clear();
+  mountedAt.clear();
   Shut();
   entries.clear();
   kept.clear();
@@ -255,6 +258,16 @@ bool Open(const std::string& dir, std::string* error, bool onlyHives) {
 }
 
 bool IsOpen() { return !folder.empty(); }
+
+void SetOrigin(const std::string& originJson, const std::string& mountFolder) {
+  origin = originJson;
+  mountedAt = mountFolder;
+  // In the journal too, so that a restore after a stopped run finds the image.
+  if (journalFd >= 0) {
+    AppendRecord(journalFd, {{"type", "origin"}, {"image", json::parse(origin, nullptr, false)},
+                             {"mounted_at", mountedAt}});
+  }
+}
 const std::string& Folder() { return folder; }
 
 bool Keep(const std::string& host, const std::string& windowsPath, const char* action,
@@ -404,6 +417,10 @@ bool Close(std::string* error) {
   json list = json::array();
   for (const auto& e : all) list.push_back(EntryRecord(e));
   json doc = {{"created", Now()}, {"entries", list}};
+  if (!origin.empty()) {
+    doc["image"] = json::parse(origin, nullptr, false);
+    doc["mounted_at"] = mountedAt;
+  }
   std::string text = doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
   bool ok = !Injected("manifest summary", folder);
   if (ok) {

@@ -42,6 +42,10 @@ void HiveWriteEnded(size_t entry, bool written);
 // Names the detection of the kept file `windowsPath` (from its results line).
 void NoteDetection(const std::string& windowsPath, const std::string& detection);
 
+// Names where the volume came from (JSON text of the image and partition)
+// and the folder it was mounted at, in the journal and the summary.
+void SetOrigin(const std::string& originJson, const std::string& mountedAt);
+
 // Records the state the run left each file in and writes manifest.json.
 bool Close(std::string* error);
 

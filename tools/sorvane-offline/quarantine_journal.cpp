@@ -184,7 +184,7 @@ bool ReadJournal(const std::string& text, std::vector<Entry>* entries, std::vect
         }
       } else if (type == "detection" || type == "action" || type == "after" || type == "hive_write") {
         ApplyNote(record, type, entries, &problem);
-      } else if (type != "run") {
+      } else if (type != "run" && type != "origin") {
         problem = "unknown type \"" + type + "\"";
       }
     }

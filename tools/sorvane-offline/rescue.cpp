@@ -11,6 +11,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <map>
+#include <new>
 #include <optional>
 
 #include "cleanup/registry_cleanup.h"
@@ -193,6 +194,12 @@ void NoteResult(const ScanResult& result, const char* text) {
 
 bool RescueActive() { return active; }
 
+void EndRescue() {
+  hives.~Hives();
+  new (&hives) Hives();
+  active = false;
+}
+
 int RunRestore(const RescueOptions& options) {
   return quarantine::Restore(options.restore, options.force, options.volume);
 }
@@ -266,6 +273,7 @@ bool StartRescue(const RescueOptions& options, std::string* error) {
   SetProfileSweepHook(SweepEveryProfile);
   AddResultSink(NoteResult);
   if (!options.quarantine.empty() && !quarantine::Open(options.quarantine, error)) return false;
+  if (!options.origin.empty()) quarantine::SetOrigin(options.origin, options.volume);
   emu::SetHostChangeHook(BeforeChange);
   emu::SetCrossFileSystems(options.crossFs);
   if (options.volume.empty()) return true;
@@ -423,6 +431,9 @@ bool FinishRescue(int exitCode, std::string* error, int* finalCode) {
               {"other_file_systems_entered", rescue.crossFs},
               {"errors", failures},
               {"exit_code", exitCode}};
+  // The mount folder of an image is temporary: the image and partition
+  // name the volume.
+  if (!rescue.origin.empty()) doc["image"] = json::parse(rescue.origin, nullptr, false);
   std::ofstream out(rescue.report, std::ios::binary);
   out << doc.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
   out.close();

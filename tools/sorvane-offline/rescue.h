@@ -16,6 +16,7 @@ struct RescueOptions {
   bool force = false;      // --restore overwrites files changed since
   bool crossFs = false;    // the walk enters other file systems below the drives
   std::vector<std::string> driveRoots;  // host folders of the --drive options
+  std::string origin;      // JSON text naming the disk image and partition of the volume, or empty
 };
 
 // Parses argv[*i] when it is one of the rescue options (taking its value
@@ -44,5 +45,9 @@ void NoteRescueFailure(const std::string& message);
 // report holds too (2 when a hive or the manifest could not be written).
 // False with a message when something could not be written.
 bool FinishRescue(int exitCode, std::string* error, int* finalCode = nullptr);
+
+// Lets go of the volume's files (the hives are mapped), so that a volume
+// the run mounted can be unmounted.
+void EndRescue();
 
 extern const char* const RescueUsage;
