@@ -12,6 +12,7 @@
 #include "engine/scan_run.h"
 #include "engine/shared_state.h"
 #include "platform/emu/machine.h"
+#include "tools/sorvane-offline/events.h"
 #include "tools/sorvane-offline/options.h"
 #include "tools/sorvane-offline/system_setup.h"
 
@@ -22,11 +23,13 @@ int32_t detections;
 time_t lastProgress;
 
 // Stands for the main dialog: request 11 prints LogLine, request 10 shows
-// progress on a terminal.
+// progress on a terminal (and lets an events line held back go out).
 LRESULT MainWindowProcedure(HWND, UINT message, WPARAM, LPARAM) {
   if (message == AddLineMessage) {
     std::printf("%s\n", LogLine);
-  } else if (message == RefreshStatusMessage && showProgress) {
+  } else if (message == RefreshStatusMessage) {
+    PollEvents();
+    if (!showProgress) return 0;
     time_t now = time(nullptr);
     if (now != lastProgress) {
       lastProgress = now;
@@ -34,6 +37,15 @@ LRESULT MainWindowProcedure(HWND, UINT message, WPARAM, LPARAM) {
     }
   }
   return 0;
+}
+
+// Ends the events stream with the run's exit code; a stream that could not
+// be written makes the code 2.
+int EndEvents(int code) {
+  std::string error;
+  if (FinishEvents(code, &error)) return code;
+  std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+  return 2;
 }
 
 // A path as one line of text: control characters (a newline in a name)
@@ -97,6 +109,10 @@ int main(int argc, char** argv) {
   }
   AddEmulatedProcesses(options.processes);
   emu::ScriptAnswers(options.answers);
+  if (!StartEvents(options.events, &error)) {
+    std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+    return 2;
+  }
   showProgress = isatty(STDERR_FILENO);
 
   MainWindow = emu::CreateWindow(MainWindowProcedure);
@@ -127,14 +143,14 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   if (!FinishSystem(options, &error)) {
     std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
-    return 2;
+    return EndEvents(2);
   }
   const int notScanned = emu::FileNoteCount(emu::FileNote::NotScanned);
   std::fprintf(stderr, "not scanned: %d %s\n", notScanned, notScanned == 1 ? "entry" : "entries");
   if (code == 0) code = detections > 0 ? 1 : notScanned > 0 ? 2 : 0;
   if (!FinishRescue(code, &error)) {
     std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
-    return 2;
+    return EndEvents(2);
   }
-  return code;
+  return EndEvents(code);
 }

@@ -14,6 +14,7 @@ const char* const OfflineUsage =
     "                       [--registry FILE.reg] [--save-registry FILE.reg] [--save-changes FILE.reg]\n"
     "                       [--platform 9x|nt4|nt5|nt6|other] [--windows-dir C:\\WINDOWS]\n"
     "                       [--process PID=PATH[:unkillable][:service=NAME]]...\n"
+    "                       [--events FILE|-]\n"
     "Scans the directories given as drives and acts on what it finds (deletes\n"
     "infected files). Results lines go to stdout, then the final status, the\n"
     "removals scheduled for the next start and a requested restart.\n"
@@ -25,6 +26,9 @@ const char* const OfflineUsage =
     "the memory scan: one that cannot be terminated, or that runs as service NAME.\n"
     "Each process the run ends and each service it stops is named on stderr\n"
     "(\"process ended: PID PATH\", \"service stopped: NAME\").\n"
+    "--events FILE writes one JSON object a line as the scan goes: an alert per\n"
+    "results line (per removed registry value or key), then the statistics and\n"
+    "the exit code; with \"-\" they go to stdout and the results list to stderr.\n"
     "Only the given directories are touched: no link is followed (links are\n"
     "shown as reparse points), only regular files are read, a file with other\n"
     "hard links is not written, and a read-only mount is not written at all.\n"
@@ -151,6 +155,13 @@ bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* e
         return false;
       }
       options->windowsDir = value;
+    } else if (name == "--events") {
+      if (!takeValue()) return false;
+      if (value.empty()) {
+        *error = "bad --events '': expected a file or - for stdout";
+        return false;
+      }
+      options->events = value;
     } else if (name == "--process") {
       if (!takeValue()) return false;
       ProcessOption process;
@@ -182,7 +193,11 @@ bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* e
              "do not go with it (--report lists each registry removal with its hive)";
     return false;
   }
-  if (!options->rescue.restore.empty()) return true;
+  if (!options->rescue.restore.empty()) {
+    if (options->events.empty()) return true;
+    *error = "--events goes with a scan, not with --restore";
+    return false;
+  }
   if (options->drives.empty() && options->rescue.volume.empty()) {
     *error = "no drive given";
     return false;

@@ -6,6 +6,13 @@
 
 #include <string>
 
+struct RegistryRemoval;
+namespace emu {
+namespace reg {
+struct Value;
+}
+}  // namespace emu
+
 struct RescueOptions {
   std::string volume;      // host directory of the volume, or empty
   int action = 0;          // ActionClean .. ActionReport (0: not given, clean)
@@ -34,5 +41,10 @@ bool RescueActive();
 // Writes back the changed hives (not in report mode), then the report.
 // `exitCode` is the code the run ends with; false with a message.
 bool FinishRescue(int exitCode, std::string* error);
+
+// The value a registry record removed, as the registry held it just before
+// the sweep that took it (name, type and data as stored); false for a
+// whole key or a value that was not noted.
+bool RemovedValue(const RegistryRemoval& removal, emu::reg::Value* value);
 
 extern const char* const RescueUsage;
