@@ -218,7 +218,11 @@ json DataStrings(const reg::Value& v) {
 }
 
 json RegistryEvent(const ScanResult& result) {
-  json event = Alert("deleted", "success", result.detection);
+  // The sweep removes from the registry it loaded; a report run leaves the
+  // hives as they are, and a read-only volume cannot have them written.
+  json event = ActionMode == ActionReport ? Alert("detected", "unknown", result.detection)
+               : RescueVolumeReadOnly()   ? Alert("deleted", "failure", result.detection)
+                                          : Alert("deleted", "success", result.detection);
   if (!result.removal) return event;
   const RegistryRemoval& removal = *result.removal;
   const std::string key =

@@ -181,6 +181,8 @@ void NoteResult(const ScanResult& result, const char* text) {
 
 bool RescueActive() { return active; }
 
+bool RescueVolumeReadOnly() { return active && readOnlyVolume; }
+
 bool RemovedValue(const RegistryRemoval& removal, reg::Value* value) {
   if (!removal.valueName) return false;
   const std::string path =

@@ -37,6 +37,9 @@ int RunRestore(const RescueOptions& options);
 // false with a message.
 bool StartRescue(const RescueOptions& options, std::string* error);
 bool RescueActive();
+// True when the volume is mounted read-only: nothing the scan changes,
+// files or hives, is written.
+bool RescueVolumeReadOnly();
 
 // Writes back the changed hives (not in report mode), then the report.
 // `exitCode` is the code the run ends with; false with a message.
