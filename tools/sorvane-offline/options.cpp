@@ -36,7 +36,8 @@ const char* const OfflineUsage =
     "(\"not scanned: PATH: REASON\"), then their count.\n"
     "Exit code: 0 complete and nothing found, 1 something found, 2 bad\n"
     "arguments, a missing directory, a registry file that cannot be read (a\n"
-    "malformed one named with its line), or an incomplete scan that found nothing.\n";
+    "malformed one named with its line), an events stream that could not be\n"
+    "written, or an incomplete scan that found nothing.\n";
 
 namespace {
 
