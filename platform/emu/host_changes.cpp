@@ -54,6 +54,8 @@ bool ReadRaw(const std::string& host, unsigned long* value) {
 
 void SetHostChangeHook(HostChangeHook h) { hook = std::move(h); }
 
+HostChangeHook CurrentHostChangeHook() { return hook; }
+
 bool BeforeHostChange(HostChange change, const std::string& host, const std::string& windowsPath,
                       const std::string& newHost) {
   return !hook || hook(change, host, windowsPath, newHost);

@@ -20,6 +20,8 @@ using HostChangeHook = std::function<bool(HostChange change, const std::string& 
                                           const std::string& windowsPath, const std::string& newHost)>;
 // Installs the hook (an empty one removes it); ResetMachine removes it too.
 void SetHostChangeHook(HostChangeHook hook);
+// The hook installed now (empty when none), so that another can wrap it.
+HostChangeHook CurrentHostChangeHook();
 
 // Called by the emulated calls; true when the change may go ahead (always
 // without a hook).

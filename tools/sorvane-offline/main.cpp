@@ -14,6 +14,7 @@
 #include "platform/emu/machine.h"
 #include "tools/sorvane-offline/hibernation.h"
 #include "tools/sorvane-offline/image.h"
+#include "tools/sorvane-offline/events.h"
 #include "tools/sorvane-offline/options.h"
 #include "tools/sorvane-offline/system_setup.h"
 #include "tools/sorvane-offline/yara_rules.h"
@@ -26,11 +27,13 @@ int32_t detections;
 time_t lastProgress;
 
 // Stands for the main dialog: request 11 prints LogLine, request 10 shows
-// progress on a terminal.
+// progress on a terminal (and lets an events line held back go out).
 LRESULT MainWindowProcedure(HWND, UINT message, WPARAM, LPARAM) {
   if (message == AddLineMessage) {
     std::printf("%s\n", LogLine);
-  } else if (message == RefreshStatusMessage && showProgress) {
+  } else if (message == RefreshStatusMessage) {
+    PollEvents();
+    if (!showProgress) return 0;
     time_t now = time(nullptr);
     if (now != lastProgress) {
       lastProgress = now;
@@ -38,6 +41,15 @@ LRESULT MainWindowProcedure(HWND, UINT message, WPARAM, LPARAM) {
     }
   }
   return 0;
+}
+
+// Ends the events stream with the run's exit code; a stream that could not
+// be written makes the code 2.
+int EndEvents(int code) {
+  std::string error;
+  if (FinishEvents(code, &error)) return code;
+  std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+  return 2;
 }
 
 // A path as one line of text: control characters (a newline in a name)
@@ -145,6 +157,10 @@ int main(int argc, char** argv) {
   }
   AddEmulatedProcesses(options.processes);
   emu::ScriptAnswers(options.answers);
+  if (!StartEvents(options.events, &error)) {
+    std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+    return EndEarly(error);
+  }
   showProgress = isatty(STDERR_FILENO);
 
   MainWindow = emu::CreateWindow(MainWindowProcedure);
@@ -193,7 +209,7 @@ int main(int argc, char** argv) {
   emu::ResetMachine();  // its descriptors of the drives
   if (!image.Close(&error)) {
     std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
-    return 2;
+    return EndEvents(2);
   }
-  return finalCode;
+  return EndEvents(finalCode);
 }

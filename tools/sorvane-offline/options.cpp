@@ -15,6 +15,7 @@ const char* const OfflineUsage =
     "                       [--registry FILE.reg] [--save-registry FILE.reg] [--save-changes FILE.reg]\n"
     "                       [--platform 9x|nt4|nt5|nt6|other] [--windows-dir C:\\WINDOWS]\n"
     "                       [--process PID=PATH[:unkillable][:service=NAME]]...\n"
+    "                       [--events FILE|-]\n"
     "Scans the directories given as drives and acts on what it finds (deletes\n"
     "infected files). Results lines go to stdout, then the final status, the\n"
     "removals scheduled for the next start and a requested restart.\n"
@@ -26,6 +27,9 @@ const char* const OfflineUsage =
     "the memory scan: one that cannot be terminated, or that runs as service NAME.\n"
     "Each process the run ends and each service it stops is named on stderr\n"
     "(\"process ended: PID PATH\", \"service stopped: NAME\").\n"
+    "--events FILE writes one JSON object a line as the scan goes: an alert per\n"
+    "results line (per removed registry value or key), then the statistics and\n"
+    "the exit code; with \"-\" they go to stdout and the results list to stderr.\n"
     "Only the given directories are touched: no link is followed (links are\n"
     "shown as reparse points), only regular files are read, a file with other\n"
     "hard links is not written, and a read-only mount is not written at all.\n"
@@ -34,7 +38,8 @@ const char* const OfflineUsage =
     "--yara-rules FILE writes the detection data as YARA rules (\"-\": stdout).\n"
     "Exit code: 0 complete and nothing found, 1 something found, 2 bad\n"
     "arguments, a missing directory, a registry file that cannot be read (a\n"
-    "malformed one named with its line), or an incomplete scan that found nothing.\n";
+    "malformed one named with its line), an events stream that could not be\n"
+    "written, or an incomplete scan that found nothing.\n";
 
 namespace {
 
@@ -156,6 +161,13 @@ bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* e
         return false;
       }
       options->windowsDir = value;
+    } else if (name == "--events") {
+      if (!takeValue()) return false;
+      if (value.empty()) {
+        *error = "bad --events '': expected a file or - for stdout";
+        return false;
+      }
+      options->events = value;
     } else if (name == "--process") {
       if (!takeValue()) return false;
       ProcessOption process;
@@ -200,7 +212,11 @@ bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* e
              "do not go with it (--report lists each registry removal with its hive)";
     return false;
   }
-  if (!options->rescue.restore.empty()) return true;
+  if (!options->rescue.restore.empty()) {
+    if (options->events.empty()) return true;
+    *error = "--events goes with a scan, not with --restore";
+    return false;
+  }
   if (options->drives.empty() && options->rescue.volume.empty() && !image) {
     *error = "no drive given";
     return false;

@@ -23,6 +23,7 @@ struct OfflineOptions {
   std::string platform;      // 9x, nt4, nt5, nt6, other (empty: the machine's default)
   std::string windowsDir;    // Windows path of the Windows directory
   std::vector<ProcessOption> processes;  // running processes for the memory scan
+  std::string events;                    // JSON lines of the results ("-": stdout), or empty
   RescueOptions rescue;                  // --volume, --action, --report
   ImageOptions image;                    // --image, --format, --partition, --allow-backing
 };

@@ -163,14 +163,9 @@ std::vector<Removal> RemovalsOf(const RegistryRemoval& removal) {
       std::string(removal.root == HKEY_LOCAL_MACHINE ? "HKLM\\" : "HKCU\\") + removal.keyPath;
   const std::string hive = hives.HiveOf(path);
   if (!removal.valueName) return {Removal{hive, path, "", "", true}};
-  const reg::Name name = emu::WidenAnsi(removal.valueName);
-  auto before = snapshot.find(path);
-  if (before != snapshot.end() && before->second) {
-    for (const auto& v : *before->second) {
-      if (reg::CompareNames(v.name, name) == 0) return {Removal{hive, path, emu::EncodeUtf8(v.name), DataText(v), false}};
-    }
-  }
-  return {Removal{hive, path, emu::EncodeUtf8(name), "", false}};
+  reg::Value v;
+  if (RemovedValue(removal, &v)) return {Removal{hive, path, emu::EncodeUtf8(v.name), DataText(v), false}};
+  return {Removal{hive, path, emu::EncodeUtf8(emu::WidenAnsi(removal.valueName)), "", false}};
 }
 
 // Every result of the scan, for the report; a file's detection also for
@@ -193,6 +188,24 @@ void NoteResult(const ScanResult& result, const char* text) {
 }  // namespace
 
 bool RescueActive() { return active; }
+
+bool RescueVolumeReadOnly() { return active && readOnlyVolume; }
+
+bool RemovedValue(const RegistryRemoval& removal, reg::Value* value) {
+  if (!removal.valueName) return false;
+  const std::string path =
+      std::string(removal.root == HKEY_LOCAL_MACHINE ? "HKLM\\" : "HKCU\\") + removal.keyPath;
+  auto before = snapshot.find(path);
+  if (before == snapshot.end() || !before->second) return false;
+  const reg::Name name = emu::WidenAnsi(removal.valueName);
+  for (const auto& v : *before->second) {
+    if (reg::CompareNames(v.name, name) == 0) {
+      *value = v;
+      return true;
+    }
+  }
+  return false;
+}
 
 void EndRescue() {
   hives.~Hives();

@@ -7,6 +7,13 @@
 #include <string>
 #include <vector>
 
+struct RegistryRemoval;
+namespace emu {
+namespace reg {
+struct Value;
+}
+}  // namespace emu
+
 struct RescueOptions {
   std::string volume;      // host directory of the volume, or empty
   int action = 0;          // ActionClean .. ActionReport (0: not given, clean)
@@ -35,6 +42,9 @@ int RunRestore(const RescueOptions& options);
 // backups' folder) on a drive being cleaned is refused.
 bool StartRescue(const RescueOptions& options, std::string* error);
 bool RescueActive();
+// True when the volume is mounted read-only: nothing the scan changes,
+// files or hives, is written.
+bool RescueVolumeReadOnly();
 
 // Names a failure that ends the run early, for the report.
 void NoteRescueFailure(const std::string& message);
@@ -49,5 +59,10 @@ bool FinishRescue(int exitCode, std::string* error, int* finalCode = nullptr);
 // Lets go of the volume's files (the hives are mapped), so that a volume
 // the run mounted can be unmounted.
 void EndRescue();
+
+// The value a registry record removed, as the registry held it just before
+// the sweep that took it (name, type and data as stored); false for a
+// whole key or a value that was not noted.
+bool RemovedValue(const RegistryRemoval& removal, emu::reg::Value* value);
 
 extern const char* const RescueUsage;
