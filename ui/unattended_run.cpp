@@ -1,0 +1,241 @@
+// The unattended run: the scan lock, the log, the scan itself with the
+// questions answered, the report and the exit code.
+#include "ui/unattended_run.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/scan_run.h"
+#include "engine/shared_state.h"
+#include "ui/run_log.h"
+#include "ui/scan_lock.h"
+#include "ui/unattended_policy.h"
+
+namespace {
+
+const char kTitle[] = "Sorvane Ver 1.0";
+
+struct Run {
+  CommandLine command;
+  RunLog log;
+  RunSummary summary;
+  bool statusNoted = false;
+  bool finished = false;
+  int exitCode = ExitNotRun;
+};
+
+Run* Active = nullptr;
+// Set when the scan ends the program itself (the memory scan does after
+// its question): the exit code the run decided, kept over the one the scan
+// ends with.
+int ExitOverride = -1;
+
+std::string Now() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  char text[32];
+  snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour,
+           t.wMinute, t.wSecond);
+  return text;
+}
+
+std::string MachineName() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD size = sizeof name;
+  return GetComputerNameA(name, &size) ? name : "(unknown)";
+}
+
+// The file version of this program, from its own version resource (read
+// directly: the version library is not one the program may import).
+std::string ProgramVersion() {
+  HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));
+  HGLOBAL loaded = found ? LoadResource(nullptr, found) : nullptr;
+  const BYTE* data = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+  DWORD size = found ? SizeofResource(nullptr, found) : 0;
+  for (DWORD i = 0; data && i + sizeof(VS_FIXEDFILEINFO) <= size; i += 4) {
+    VS_FIXEDFILEINFO info;
+    memcpy(&info, data + i, sizeof info);
+    if (info.dwSignature != 0xFEEF04BD) continue;
+    char text[64];
+    snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", info.dwFileVersionMS >> 16, info.dwFileVersionMS & 0xFFFF,
+             info.dwFileVersionLS >> 16, info.dwFileVersionLS & 0xFFFF);
+    return text;
+  }
+  return "(unknown)";
+}
+
+// A question on one line: its line breaks become blanks.
+std::string OneLine(const char* text) {
+  std::string out;
+  for (const char* p = text; *p; ++p) {
+    char c = *p == '\n' || *p == '\r' ? ' ' : *p;
+    if (c == ' ' && !out.empty() && out.back() == ' ') continue;
+    out += c;
+  }
+  return out;
+}
+
+const char* ButtonName(int answer) {
+  switch (answer) {
+    case IDYES: return "Yes";
+    case IDNO: return "No";
+    case IDOK: return "OK";
+    default: return "Cancel";
+  }
+}
+
+void WriteHeader(Run& run, int count, const char* const* arguments) {
+  std::string switches;
+  for (int i = 0; i < count; ++i) switches += std::string(i ? " " : "") + arguments[i];
+  run.log.Line(std::string(kTitle) + " - unattended scan");
+  run.log.Line("Date:     " + Now());
+  run.log.Line("Machine:  " + MachineName());
+  run.log.Line("Version:  " + ProgramVersion());
+  run.log.Line("Switches: " + switches);
+  run.log.Line("");
+}
+
+void NoteStatus(Run& run) {
+  if (run.statusNoted) return;
+  run.statusNoted = true;
+  run.log.Line("");
+  run.log.Line(std::string("Status: ") + StatusText);
+}
+
+// One results line as the window's list would show it.
+void NoteLine(Run& run, const char* line) {
+  run.log.Line(line);
+  if (SummaryStarted) return;  // the statistics block
+  const char* gap = strstr(line, "    ");
+  if (!gap) return;
+  ++run.summary.found;
+  const char* detection = gap + strspn(gap, " ");
+  const char* outcome = strchr(detection, ' ');
+  if (!OutcomeCleaned(outcome ? outcome + 1 : "")) ++run.summary.left;
+}
+
+// Writes the end of the log; the exit code.
+int Finish(Run& run) {
+  if (run.finished) return run.exitCode;
+  run.finished = true;
+  NoteStatus(run);
+  run.summary.restartNeeded = RestartNeeded != 0;
+  run.summary.terminated = CancelRequested != 0;
+  int code = ExitCodeOf(run.summary);
+  if (run.summary.restartNeeded || run.summary.endedEarly) {
+    run.log.Line("Restart needed: the system has to be restarted to remove the virus completely");
+  }
+  if (!run.log.Intact()) code = ExitNotRun;
+  char text[96];
+  snprintf(text, sizeof text, "Exit code: %d (%s)", code, ExitCodeMeaning(code));
+  run.log.Line(text);
+  run.log.Close();
+  // A log that lost a line does not tell the whole run.
+  if (!run.log.Intact()) code = ExitNotRun;
+  run.exitCode = code;
+  return code;
+}
+
+void KeepDecidedExitCode() {
+  // Files are closed; nothing of the run-time's exit is left to do that
+  // matters, and ending here keeps the code the run decided.
+  if (ExitOverride >= 0) TerminateProcess(GetCurrentProcess(), static_cast<UINT>(ExitOverride));
+}
+
+// Until results reach the run as records: a window of its own, never shown,
+// receives the results lines the scan sends to the main window.
+LRESULT CALLBACK LineWindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == AddLineMessage && Active) {
+    NoteLine(*Active, LogLine);
+    return 0;
+  }
+  if (message == RefreshStatusMessage) return 0;
+  return DefWindowProcA(window, message, w, l);
+}
+
+HWND MakeLineWindow() {
+  WNDCLASSA c = {};
+  c.lpfnWndProc = LineWindowProc;
+  c.hInstance = GetModuleHandleA(nullptr);
+  c.lpszClassName = "Sorvane.Unattended";
+  RegisterClassA(&c);
+  return CreateWindowExA(0, c.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, c.hInstance,
+                         nullptr);
+}
+
+int Scan(Run& run) {
+  HWND lines = MakeLineWindow();
+  if (!lines) {
+    run.log.Line("Not scanned: the results cannot be collected");
+    return Finish(run);
+  }
+  Active = &run;
+  atexit(KeepDecidedExitCode);
+  MainWindow = lines;
+  ActionMode = ActionClean;
+  ScanInProgress = 1;
+  CancelRequested = 0;
+  ScanRun();
+  ScanInProgress = 0;
+  int code = Finish(run);
+  Active = nullptr;
+  MainWindow = nullptr;
+  DestroyWindow(lines);
+  return code;
+}
+
+}  // namespace
+
+bool AnswerUnattended(const char* text, const char* title, unsigned style, int* answer) {
+  (void)title;
+  if (!Active || Active->finished) return false;
+  Run& run = *Active;
+  *answer = UnattendedAnswer(text, style, run.command.restart);
+  bool restart = IsRestartOffer(text);
+  // The statistics and the final status come before the restart question.
+  if (SummaryStarted) NoteStatus(run);
+  run.log.Line(std::string("Question: ") + OneLine(text));
+  run.log.Line(std::string("Answer:   ") + ButtonName(*answer) +
+               (restart ? (run.command.restart ? " (/restart given)" : " (no /restart)") : ""));
+  if (restart && !SummaryStarted) {
+    // The memory scan asks only when an infected process could be neither
+    // ended nor stopped, and ends the program after the answer.
+    run.summary.endedEarly = true;
+    run.log.Line("The memory scan could not end an infected process; the scan ends here."
+                 " Restart the computer and scan again.");
+  }
+  bool ending = restart && (!SummaryStarted || *answer == IDYES || *answer == IDOK);
+  if (ending) ExitOverride = Finish(run);
+  return true;
+}
+
+int RunCommandLine(const CommandLine& command) {
+  if (command.help) {
+    MessageBoxA(nullptr, kUsageText, kTitle, MB_OK | MB_ICONINFORMATION);
+    return ExitNothingFound;
+  }
+  Run run;
+  run.command = command;
+  if (!run.log.Open(command.log.empty() ? DefaultLogPath() : command.log)) return ExitNotRun;
+  WriteHeader(run, __argc - 1, __argv + 1);
+  if (!command.error.empty()) {
+    run.log.Line("Not scanned: " + command.error);
+    run.log.Line(std::string("Exit code: 3 (") + ExitCodeMeaning(ExitNotRun) + ")");
+    return ExitNotRun;
+  }
+  bool alone;
+  HANDLE lock = TakeScanLock(&alone);
+  if (!alone) {
+    ReleaseScanLock(lock);
+    run.log.Line("Not scanned: another scan is running (the program's window or another /quiet run)");
+    run.log.Line(std::string("Exit code: 3 (") + ExitCodeMeaning(ExitNotRun) + ")");
+    return ExitNotRun;
+  }
+  int code = Scan(run);
+  ReleaseScanLock(lock);
+  return code;
+}
