@@ -14,6 +14,7 @@
 #include "ui/run_log.h"
 #include "ui/scan_lock.h"
 #include "ui/unattended_policy.h"
+#include "ui/unattended_report.h"
 
 namespace {
 
@@ -22,6 +23,9 @@ const char kTitle[] = "Sorvane Ver 1.0";
 struct Run {
   CommandLine command;
   RunLog log;
+  ReportFile reportFile;
+  ScanReport report;
+  std::vector<ReportRename> renamesBefore;
   RunSummary summary;
   bool statusNoted = false;
   bool finished = false;
@@ -116,6 +120,27 @@ void NoteLine(Run& run, const char* line) {
   const char* detection = gap + strspn(gap, " ");
   const char* outcome = strchr(detection, ' ');
   if (!OutcomeCleaned(outcome ? outcome + 1 : "")) ++run.summary.left;
+  ReportResult result;
+  result.line = line;
+  result.path.assign(line, gap);
+  result.detection = outcome ? std::string(detection, outcome) : detection;
+  result.outcome = outcome ? outcome + 1 : "";
+  result.registry = result.path == "System Registry";
+  run.report.results.push_back(result);
+}
+
+// The report, when asked for; false when it could not be written.
+bool WriteReport(Run& run, int code) {
+  if (!run.reportFile.IsOpen()) return true;
+  run.report.action = ReportActionName(ActionMode);
+  run.report.statistics = {FilesScanned, FilesInfected, FilesRemoved, FilesDisinfected};
+  // A run the memory scan ended never reached a final status.
+  run.report.status = SummaryStarted ? StatusText : "";
+  run.report.pendingRenames = AddedRenames(run.renamesBefore, ListPendingRenames());
+  run.report.exitCode = code;
+  bool written = run.reportFile.Write(run.report);
+  run.log.Line((written ? "Report:   " : "Report not written: ") + run.command.report);
+  return written;
 }
 
 // Writes the end of the log; the exit code.
@@ -129,12 +154,13 @@ int Finish(Run& run) {
   if (run.summary.restartNeeded || run.summary.endedEarly) {
     run.log.Line("Restart needed: the system has to be restarted to remove the virus completely");
   }
+  // A log that lost a line does not tell the whole run.
   if (!run.log.Intact()) code = ExitNotRun;
+  if (!WriteReport(run, code)) code = ExitNotRun;
   char text[96];
   snprintf(text, sizeof text, "Exit code: %d (%s)", code, ExitCodeMeaning(code));
   run.log.Line(text);
   run.log.Close();
-  // A log that lost a line does not tell the whole run.
   if (!run.log.Intact()) code = ExitNotRun;
   run.exitCode = code;
   return code;
@@ -188,6 +214,12 @@ int Scan(Run& run) {
   return code;
 }
 
+int Refuse(Run& run, const std::string& why) {
+  run.log.Line("Not scanned: " + why);
+  run.log.Line(std::string("Exit code: 3 (") + ExitCodeMeaning(ExitNotRun) + ")");
+  return ExitNotRun;
+}
+
 }  // namespace
 
 bool AnswerUnattended(const char* text, const char* title, unsigned style, int* answer) {
@@ -222,19 +254,18 @@ int RunCommandLine(const CommandLine& command) {
   run.command = command;
   if (!run.log.Open(command.log.empty() ? DefaultLogPath() : command.log)) return ExitNotRun;
   WriteHeader(run, __argc - 1, __argv + 1);
-  if (!command.error.empty()) {
-    run.log.Line("Not scanned: " + command.error);
-    run.log.Line(std::string("Exit code: 3 (") + ExitCodeMeaning(ExitNotRun) + ")");
-    return ExitNotRun;
-  }
+  if (!command.error.empty()) return Refuse(run, command.error);
   bool alone;
   HANDLE lock = TakeScanLock(&alone);
   if (!alone) {
     ReleaseScanLock(lock);
-    run.log.Line("Not scanned: another scan is running (the program's window or another /quiet run)");
-    run.log.Line(std::string("Exit code: 3 (") + ExitCodeMeaning(ExitNotRun) + ")");
-    return ExitNotRun;
+    return Refuse(run, "another scan is running (the program's window or another /quiet run)");
   }
+  if (!command.report.empty() && !run.reportFile.Open(command.report)) {
+    ReleaseScanLock(lock);
+    return Refuse(run, "the report cannot be written: " + command.report);
+  }
+  run.renamesBefore = ListPendingRenames();
   int code = Scan(run);
   ReleaseScanLock(lock);
   return code;
