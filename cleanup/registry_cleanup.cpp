@@ -6,7 +6,7 @@
 #include "cleanup/registry_values.h"
 #include "cleanup/run_entries.h"
 #include "cleanup/worm_registry_rules.h"
-#include "engine/report.h"
+#include "engine/scan_result.h"
 #include "engine/shared_state.h"
 
 namespace {
@@ -18,18 +18,24 @@ bool Matches(MatchForm form, const char* marker) {
   return strstr(ValueData, "system") && strstr(ValueData, marker);
 }
 
-void Removed(const char* detection) { EmitResultLine("System Registry     %s removed", detection); }
+ProfileSweepHook sweepHook;
+
+void Removed(const char* detection, HKEY root, const char* keyPath, const char* valueName) {
+  EmitRegistryRemoval(detection, RegistryRemoval{root, keyPath, valueName});
+}
 
 void RunFollowUp(const FollowUpStep& step) {
   switch (step.kind) {
     case FollowUpKey:
-      if (DeleteRegistryKey(HKEY_CURRENT_USER, step.target)) Removed(step.detection);
+      if (DeleteRegistryKey(HKEY_CURRENT_USER, step.target)) {
+        Removed(step.detection, HKEY_CURRENT_USER, step.target, nullptr);
+      }
       break;
     case FollowUpParams:
       if (ReadRegistryValue(HKEY_CURRENT_USER, ParamsKeyPath, step.target, ValueData,
                             sizeof ValueData) &&
           DeleteRegistryValue(HKEY_CURRENT_USER, ParamsKeyPath, step.target)) {
-        Removed(step.detection);
+        Removed(step.detection, HKEY_CURRENT_USER, ParamsKeyPath, step.target);
       }
       break;
     case FollowUpNone:
@@ -42,16 +48,16 @@ void RunRule(const RegistryRule& rule) {
   if (!ReadRegistryValue(root, rule.keyPath, rule.valueName, ValueData, sizeof ValueData)) return;
   _strlwr(ValueData);
   if (Matches(rule.match, rule.marker)) {
-    if (DeleteRegistryValue(root, rule.keyPath, rule.valueName)) Removed(rule.detection);
+    if (DeleteRegistryValue(root, rule.keyPath, rule.valueName)) {
+      Removed(rule.detection, root, rule.keyPath, rule.valueName);
+    }
   } else if (!rule.followUpsWhenRead) {
     return;
   }
   for (const FollowUpStep& step : rule.followUps) RunFollowUp(step);
 }
 
-}  // namespace
-
-int CleanWormRegistry() {
+int SweepOnce() {
   for (const RegistryRule& rule : WormRegistryRules) RunRule(rule);
   if (CurrentScanFile[0]) {
     CleanRunEntriesForFile(HKEY_LOCAL_MACHINE, RunKeyPath);
@@ -59,3 +65,9 @@ int CleanWormRegistry() {
   }
   return 1;
 }
+
+}  // namespace
+
+int CleanWormRegistry() { return sweepHook ? sweepHook(SweepOnce) : SweepOnce(); }
+
+void SetProfileSweepHook(ProfileSweepHook hook) { sweepHook = hook; }

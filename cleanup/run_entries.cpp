@@ -5,7 +5,7 @@
 #include "cleanup/run_entries.h"
 
 #include "cleanup/registry_values.h"
-#include "engine/report.h"
+#include "engine/scan_result.h"
 #include "engine/shared_state.h"
 
 namespace {
@@ -55,7 +55,7 @@ void CleanRunEntriesForFile(HKEY root, const char* keyPath) {
     bool match = BeginsWith(RunValueData, ScanFile, length) ||
                  (expandedFits && BeginsWith(Expanded, ScanFile, length));
     if (match && DeleteRegistryValue(root, keyPath, ValueName)) {
-      EmitResultLine("System Registry     %s removed", BackdoorFamily);
+      EmitRegistryRemoval(BackdoorFamily, RegistryRemoval{root, keyPath, ValueName});
       ++deleted;
     }
   }

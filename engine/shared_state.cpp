@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "engine/scan_result.h"
+
 int ScanInProgress;
 int CancelRequested;
 int SummaryStarted;
@@ -42,4 +44,5 @@ void ResetSharedState() {
   std::memset(LogLine, 0, sizeof LogLine);
   std::memset(StatusText, 0, sizeof StatusText);
   MainWindow = nullptr;
+  ClearResultSinks();
 }

@@ -69,5 +69,6 @@ extern char StatusText[StatusTextSize];
 // The main dialog's window, target of the two requests; 0 until SCAN.
 extern HWND MainWindow;
 
-// Puts every shared item back to its program-start value (tests only).
+// Puts every shared item back to its program-start value, result sinks
+// included (tests only).
 void ResetSharedState();

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cleanup/registry_cleanup.h"
-#include "engine/report.h"
+#include "engine/scan_result.h"
 #include "engine/shared_state.h"
 #include "engine/text.h"
 #include "platform/system.h"
@@ -57,7 +57,7 @@ void ActOnDetectedFile(const char* path, const char* name) {
       RenameDetectedFile(path, name);
       break;
     case ActionReport:
-      EmitResultLine("%s     %s not disinfected as per user's selection", path, name);
+      EmitFileResult(path, name, "not disinfected as per user's selection");
       break;
     default:
       break;
@@ -68,7 +68,7 @@ int ScanBackdoorFile(const char* name, const char* path) {
   // Second call of the memory pass: the process is gone, act on its image.
   if (MemoryAction && MainWindow) {
     ActionMode = MemoryAction;
-    EmitResultLine("System Memory    W32/Murkel.Backdoor removed");
+    EmitMemoryResult("W32/Murkel.Backdoor", "removed");
     Sleep(1000);
     ActOnDetectedFile(path, name);
     return 0;

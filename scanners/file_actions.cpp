@@ -3,7 +3,7 @@
 
 #include "cleanup/deferred_removal.h"
 #include "cleanup/process_termination.h"
-#include "engine/report.h"
+#include "engine/scan_result.h"
 #include "engine/shared_state.h"
 #include "engine/text.h"
 #include "scanners/rename_target.h"
@@ -12,15 +12,15 @@ void RemoveDetectedFile(const char* path, const char* name, const char* attribut
                         DWORD oldAttributes) {
   if (oldAttributes == 0) oldAttributes = GetFileAttributesA(path);
   if (!SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE)) {
-    EmitResultLine("%s     %s Unable to remove", path, attributeName);
+    EmitFileResult(path, attributeName, "Unable to remove");
     return;
   }
   if (DeleteFileA(path) || (TerminateProcessByPath(path) && DeleteFileA(path))) {
     ++FilesRemoved;
-    EmitResultLine("%s     %s removed", path, name);
+    EmitFileResult(path, name, "removed");
     return;
   }
-  EmitResultLine("%s     %s Unable to remove", path, name);
+  EmitFileResult(path, name, "Unable to remove");
   // Once one removal is pending the run must ask for the restart: a later
   // scheduling that fails does not take that back.
   const bool scheduled = ScheduleDeleteAtRestart(path) != 0;
@@ -38,10 +38,10 @@ void RemoveDetectedFile(const char* path, const char* name, const char* attribut
 bool RenameDetectedFile(const char* path, const char* name, char* renamedTo) {
   char target[ScanFileBufferSize];
   if (BuildRenameTarget(path, target, sizeof target) && MoveFileA(path, target)) {
-    EmitResultLine("%s     %s renamed", path, name);
+    EmitFileResult(path, name, "renamed");
     if (renamedTo) CopyText(renamedTo, ScanFileBufferSize, target);
     return true;
   }
-  EmitResultLine("%s     %s Rename failed", path, name);
+  EmitFileResult(path, name, "Rename failed");
   return false;
 }

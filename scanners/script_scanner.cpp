@@ -3,7 +3,7 @@
 // the second walk acts once the process has ended.
 #include "scanners/script_scanner.h"
 
-#include "engine/report.h"
+#include "engine/scan_result.h"
 #include "engine/scanner_table.h"
 #include "engine/shared_state.h"
 #include "engine/text.h"
@@ -22,21 +22,21 @@ void Act(const char* path, const char* name) {
     case ActionDelete:
       if (DeleteFileA(path)) {
         ++FilesRemoved;
-        EmitResultLine("%s     %s Virus removed", path, name);
+        EmitFileResult(path, name, "Virus removed");
       } else {
-        EmitResultLine("%s     %s Unable to remove", path, name);
+        EmitFileResult(path, name, "Unable to remove");
       }
       break;
     case ActionRename: {
       char target[ScanFileBufferSize];
       if (BuildRenameTarget(path, target, sizeof target) && MoveFileA(path, target))
-        EmitResultLine("%s     %s Virus renamed", path, name);
+        EmitFileResult(path, name, "Virus renamed");
       else
-        EmitResultLine("%s     %s Rename failed", path, name);
+        EmitFileResult(path, name, "Rename failed");
       break;
     }
     case ActionReport:
-      EmitResultLine("%s     %s Not Disinfected As Per User's Selection", path, name);
+      EmitFileResult(path, name, "Not Disinfected As Per User's Selection");
       break;
     default:
       break;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "cleanup/registry_cleanup.h"
-#include "engine/report.h"
+#include "engine/scan_result.h"
 #include "engine/shared_state.h"
 #include "engine/text.h"
 #include "platform/system.h"
@@ -29,7 +29,7 @@ void RepairFile(const char* path) {
   const int fd = _open(path, ReadWriteBinary, ReadWritePermission);
   if (fd < 0) {
     // The file stays infected: say so rather than leave it unreported.
-    EmitResultLine("%s     %s Unable to remove", path, CurrentDetection);
+    EmitFileResult(path, CurrentDetection, "Unable to remove");
     return;
   }
   // The headers again, from this descriptor: the repair writes back what
@@ -46,9 +46,9 @@ void RepairFile(const char* path) {
   _close(fd);
   if (repaired) {
     ++FilesDisinfected;
-    EmitResultLine("%s     %s Virus removed", path, CurrentDetection);
+    EmitFileResult(path, CurrentDetection, "Virus removed");
   } else {
-    EmitResultLine("%s     %s Unable to remove", path, CurrentDetection);
+    EmitFileResult(path, CurrentDetection, "Unable to remove");
   }
 }
 
@@ -102,7 +102,7 @@ int ScanWormFile(const char* name, const char* path) {
     case ActionDelete:
       RemoveDetectedFile(path, name, CurrentDetection, attributes);
       return 0;
-    case ActionReport: EmitResultLine("%s     %s found", path, CurrentDetection); break;
+    case ActionReport: EmitFileResult(path, CurrentDetection, "found"); break;
     default: break;
   }
   if (reset) SetFileAttributesA(endsAt, attributes);

@@ -40,10 +40,6 @@ TEST(RescueReportTest, ARegistryLineIsAppliedOnlyWhenItsHiveWasWritten) {
   options.quarantine = dir + "/q";
   std::string error;
   ASSERT_TRUE(StartRescue(options, &error)) << error;
-  MainWindow = emu::CreateWindow([](HWND, UINT message, WPARAM, LPARAM) {
-    if (message == AddLineMessage) NoteResultLine(LogLine);
-    return LRESULT(0);
-  });
   CurrentScanFile[0] = 0;
   CleanWormRegistry();  // as a detection does: every profile in turn
   const std::string aliceHive = "Documents and Settings\\alice\\NTUSER.DAT";
@@ -75,8 +71,6 @@ TEST(RescueReportTest, ARegistryLineIsAppliedOnlyWhenItsHiveWasWritten) {
     }
     EXPECT_TRUE(found);
   }
-  emu::DestroyWindow(MainWindow);
-  MainWindow = nullptr;
   emu::ResetMachine();
   std::system(("rm -rf '" + dir + "'").c_str());
 }

@@ -26,7 +26,6 @@ time_t lastProgress;
 LRESULT MainWindowProcedure(HWND, UINT message, WPARAM, LPARAM) {
   if (message == AddLineMessage) {
     std::printf("%s\n", LogLine);
-    NoteResultLine(LogLine);
   } else if (message == RefreshStatusMessage && showProgress) {
     time_t now = time(nullptr);
     if (now != lastProgress) {

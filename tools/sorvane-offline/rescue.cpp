@@ -14,7 +14,9 @@
 #include <map>
 #include <optional>
 
+#include "cleanup/registry_cleanup.h"
 #include "cleanup/worm_registry_rules.h"
+#include "engine/scan_result.h"
 #include "engine/shared_state.h"
 #include "platform/emu/machine.h"
 #include "platform/emu/registry_tree.h"
@@ -100,28 +102,6 @@ std::string DataText(const reg::Value& v) {
   return text;
 }
 
-// What went from the watched keys since the last look (HKCU names the
-// profile shown now).
-std::vector<Removal> TakeRemovals() {
-  std::vector<Removal> removals;
-  for (auto& [path, before] : snapshot) {
-    if (!before) continue;
-    KeyState now = StateOf(path);
-    std::string hive = hives.HiveOf(path);
-    if (!now) {
-      removals.push_back(Removal{hive, path, "", "", true});
-    } else {
-      for (const auto& v : *before) {
-        bool kept = false;
-        for (const auto& w : *now) kept = kept || reg::CompareNames(v.name, w.name) == 0;
-        if (!kept) removals.push_back(Removal{hive, path, emu::EncodeUtf8(v.name), DataText(v), false});
-      }
-    }
-    before = now;
-  }
-  return removals;
-}
-
 std::string Timestamp() {
   time_t now = time(nullptr);
   char text[32];
@@ -146,26 +126,63 @@ const char* ActionName(int mode) {
 
 }  // namespace
 
+namespace {
+
 // The scanners call the registry sweep on every detection. On a volume it
 // runs once per profile, HKCU showing that profile's hive each time; the
 // machine's keys are cleaned in the first pass, so later passes find
-// nothing there. Bound in by the linker (--wrap) so the scan core stays as
-// it is on Windows, where HKCU is one user.
-extern "C" int __real__Z17CleanWormRegistryv();
-extern "C" int __wrap__Z17CleanWormRegistryv() {
+// nothing there. Before each pass the watched keys are noted, so that a
+// removal's record can be given the data it took.
+int SweepEveryProfile(int (*sweep)()) {
   if (!active || hives.ProfileCount() == 0) {
     TakeSnapshot();
-    return __real__Z17CleanWormRegistryv();
+    return sweep();
   }
   int result = 0;
   for (size_t i = 0; i < hives.ProfileCount(); ++i) {
     hives.UseProfile(i);
     TakeSnapshot();
-    result = __real__Z17CleanWormRegistryv();
+    result = sweep();
   }
   hives.UseProfile(0);
   return result;
 }
+
+// What a "System Registry" record removed, with the hive it was in and the
+// name and data as the hive held them.
+std::vector<Removal> RemovalsOf(const RegistryRemoval& removal) {
+  const std::string path =
+      std::string(removal.root == HKEY_LOCAL_MACHINE ? "HKLM\\" : "HKCU\\") + removal.keyPath;
+  const std::string hive = hives.HiveOf(path);
+  if (!removal.valueName) return {Removal{hive, path, "", "", true}};
+  const reg::Name name = emu::WidenAnsi(removal.valueName);
+  auto before = snapshot.find(path);
+  if (before != snapshot.end() && before->second) {
+    for (const auto& v : *before->second) {
+      if (reg::CompareNames(v.name, name) == 0) return {Removal{hive, path, emu::EncodeUtf8(v.name), DataText(v), false}};
+    }
+  }
+  return {Removal{hive, path, emu::EncodeUtf8(name), "", false}};
+}
+
+// Every result of the scan, for the report; a file's detection also for
+// the quarantine's record of it.
+void NoteResult(const ScanResult& result, const char* text) {
+  ResultLine line;
+  line.text = text;
+  line.path = result.path;
+  line.detection = result.detection;
+  line.outcome = result.outcome;
+  line.registry = result.subject == ResultSubject::Registry;
+  if (line.registry && result.removal) {
+    line.removals = RemovalsOf(*result.removal);
+  } else if (!line.registry) {
+    quarantine::NoteDetection(line.path, line.detection);
+  }
+  lines.push_back(std::move(line));
+}
+
+}  // namespace
 
 bool RescueActive() { return active; }
 
@@ -205,6 +222,8 @@ bool HasNtfsAttributes(const std::string& host) {
 bool StartRescue(const RescueOptions& options, std::string* error) {
   rescue = options;
   lines.clear();
+  SetProfileSweepHook(SweepEveryProfile);
+  AddResultSink(NoteResult);
   if (!options.quarantine.empty() && !quarantine::Open(options.quarantine, error)) return false;
   emu::SetHostChangeHook(BeforeChange);
   emu::SetCrossFileSystems(options.crossFs);
@@ -245,28 +264,6 @@ bool StartRescue(const RescueOptions& options, std::string* error) {
   if (readOnlyVolume) std::fprintf(stderr, "volume: mounted read-only, nothing will be written\n");
   active = true;
   return true;
-}
-
-void NoteResultLine(const char* text) {
-  ResultLine line;
-  line.text = text;
-  // The statistics that close the list are no results lines of their own.
-  size_t gap = line.text.rfind("    ");
-  if (gap == std::string::npos) return;
-  {
-    line.path = line.text.substr(0, line.text.find_last_not_of(' ', gap) + 1);
-    std::string rest = line.text.substr(gap + 4);
-    size_t space = rest.find(' ');
-    line.detection = rest.substr(0, space);
-    line.outcome = space == std::string::npos ? "" : rest.substr(space + 1);
-  }
-  line.registry = line.path == "System Registry";
-  if (line.registry) {
-    line.removals = TakeRemovals();
-  } else if (!line.detection.empty()) {
-    quarantine::NoteDetection(line.path, line.detection);
-  }
-  lines.push_back(std::move(line));
 }
 
 bool FinishRescue(int exitCode, std::string* error) {

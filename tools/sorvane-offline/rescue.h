@@ -25,12 +25,11 @@ int ParseRescueArgument(int argc, char** argv, int* i, RescueOptions* options, s
 int RunRestore(const RescueOptions& options);
 
 // Maps the volume as C:, loads its hives and sets the Windows directory and
-// platform. Call after the machine is reset; false with a message.
+// platform; from then on every result record goes to the report and the
+// registry sweep runs once per profile. Call after the machine is reset;
+// false with a message.
 bool StartRescue(const RescueOptions& options, std::string* error);
 bool RescueActive();
-
-// Every results line as the scan prints it (for the report).
-void NoteResultLine(const char* line);
 
 // Writes back the changed hives (not in report mode), then the report.
 // `exitCode` is the code the run ends with; false with a message.
