@@ -13,8 +13,7 @@ json ReportDocument(const ScanReport& report) {
     if (r.registry) {
       json removed = json::array();
       for (const ReportRegistryRemoval& m : r.removals) {
-        json e = {{"key", m.key}, {"removed", m.wholeKey ? "key" : "value"}};
-        if (!m.hive.empty()) e["hive"] = m.hive;
+        json e = {{"hive", m.hive}, {"key", m.key}, {"removed", m.wholeKey ? "key" : "value"}};
         if (!m.wholeKey) {
           e["value"] = m.value;
           if (m.hasData) e["data"] = m.data;

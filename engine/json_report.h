@@ -9,7 +9,7 @@
 #include <vector>
 
 struct ReportRegistryRemoval {
-  std::string hive;  // where the entry was (a hive file); empty: not known
+  std::string hive;  // the hive file that held the entry; empty on a live system
   std::string key;   // "HKCU\\Software\\..."
   bool wholeKey = false;
   std::string value;

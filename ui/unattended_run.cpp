@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/scan_result.h"
 #include "engine/scan_run.h"
 #include "engine/shared_state.h"
 #include "ui/run_log.h"
@@ -103,30 +104,59 @@ void WriteHeader(Run& run, int count, const char* const* arguments) {
   run.log.Line("");
 }
 
+void NoteStatistics(Run& run);
+
+// The statistics and the final status, once the scan has reached them.
 void NoteStatus(Run& run) {
-  if (run.statusNoted) return;
+  if (run.statusNoted || !SummaryStarted) return;
   run.statusNoted = true;
+  NoteStatistics(run);
   run.log.Line("");
   run.log.Line(std::string("Status: ") + StatusText);
 }
 
-// One results line as the window's list would show it.
-void NoteLine(Run& run, const char* line) {
+std::string RootName(HKEY root) { return root == HKEY_LOCAL_MACHINE ? "HKLM" : "HKCU"; }
+
+// Each result as the scan hands it over: its line to the log, the record
+// to the report.
+void NoteResult(const ScanResult& record, const char* line) {
+  if (!Active) return;
+  Run& run = *Active;
   run.log.Line(line);
-  if (SummaryStarted) return;  // the statistics block
-  const char* gap = strstr(line, "    ");
-  if (!gap) return;
   ++run.summary.found;
-  const char* detection = gap + strspn(gap, " ");
-  const char* outcome = strchr(detection, ' ');
-  if (!OutcomeCleaned(outcome ? outcome + 1 : "")) ++run.summary.left;
+  if (!OutcomeCleaned(record.outcome)) ++run.summary.left;
   ReportResult result;
   result.line = line;
-  result.path.assign(line, gap);
-  result.detection = outcome ? std::string(detection, outcome) : detection;
-  result.outcome = outcome ? outcome + 1 : "";
-  result.registry = result.path == "System Registry";
+  result.path = record.path;
+  result.detection = record.detection;
+  result.outcome = record.outcome;
+  result.registry = record.subject == ResultSubject::Registry;
+  if (result.registry && record.removal) {
+    // The removed data is not kept by the sweep: left out, not guessed.
+    const RegistryRemoval& r = *record.removal;
+    ReportRegistryRemoval removal;
+    removal.key = RootName(r.root) + "\\" + r.keyPath;
+    removal.wholeKey = r.valueName == nullptr;
+    removal.value = r.valueName ? r.valueName : "";
+    result.removals.push_back(removal);
+  }
   run.report.results.push_back(result);
+}
+
+// The statistics block, as the window's list shows it after the results.
+void NoteStatistics(Run& run) {
+  char text[96];
+  if (FilesInfected > 0) run.log.Line(" ");
+  run.log.Line("Scanning statistics");
+  run.log.Line("------------------------------");
+  snprintf(text, sizeof text, "Total files scanned\t\t:  %d", static_cast<int>(FilesScanned));
+  run.log.Line(text);
+  snprintf(text, sizeof text, "Total files infected\t\t:  %d", static_cast<int>(FilesInfected));
+  run.log.Line(text);
+  int32_t removed = static_cast<int32_t>(static_cast<uint32_t>(FilesRemoved) +
+                                         static_cast<uint32_t>(FilesDisinfected));
+  snprintf(text, sizeof text, "Total files removed\t\t:  %d", static_cast<int>(removed));
+  run.log.Line(text);
 }
 
 // The report, when asked for; false when it could not be written.
@@ -172,45 +202,19 @@ void KeepDecidedExitCode() {
   if (ExitOverride >= 0) TerminateProcess(GetCurrentProcess(), static_cast<UINT>(ExitOverride));
 }
 
-// Until results reach the run as records: a window of its own, never shown,
-// receives the results lines the scan sends to the main window.
-LRESULT CALLBACK LineWindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
-  if (message == AddLineMessage && Active) {
-    NoteLine(*Active, LogLine);
-    return 0;
-  }
-  if (message == RefreshStatusMessage) return 0;
-  return DefWindowProcA(window, message, w, l);
-}
-
-HWND MakeLineWindow() {
-  WNDCLASSA c = {};
-  c.lpfnWndProc = LineWindowProc;
-  c.hInstance = GetModuleHandleA(nullptr);
-  c.lpszClassName = "Sorvane.Unattended";
-  RegisterClassA(&c);
-  return CreateWindowExA(0, c.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, c.hInstance,
-                         nullptr);
-}
-
 int Scan(Run& run) {
-  HWND lines = MakeLineWindow();
-  if (!lines) {
-    run.log.Line("Not scanned: the results cannot be collected");
-    return Finish(run);
-  }
   Active = &run;
   atexit(KeepDecidedExitCode);
-  MainWindow = lines;
+  AddResultSink(NoteResult);
+  // No window: MainWindow stays unset, so the scan sends no window requests.
   ActionMode = ActionClean;
   ScanInProgress = 1;
   CancelRequested = 0;
   ScanRun();
   ScanInProgress = 0;
   int code = Finish(run);
+  RemoveResultSink(NoteResult);
   Active = nullptr;
-  MainWindow = nullptr;
-  DestroyWindow(lines);
   return code;
 }
 
@@ -229,7 +233,7 @@ bool AnswerUnattended(const char* text, const char* title, unsigned style, int* 
   *answer = UnattendedAnswer(text, style, run.command.restart);
   bool restart = IsRestartOffer(text);
   // The statistics and the final status come before the restart question.
-  if (SummaryStarted) NoteStatus(run);
+  NoteStatus(run);
   run.log.Line(std::string("Question: ") + OneLine(text));
   run.log.Line(std::string("Answer:   ") + ButtonName(*answer) +
                (restart ? (run.command.restart ? " (/restart given)" : " (no /restart)") : ""));
