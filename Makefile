@@ -27,7 +27,7 @@ endif
 WINE_EXE     := $(WINE_PROGRAM)/ui/sorvane.exe
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all native win32 win64 program asan deps test test-setup test-unit test-asan test-wine test-ui test-e2e test-integrity test-fuzz bench demo demo-run clean
+.PHONY: all deb native win32 win64 program asan deps test test-setup test-unit test-asan test-wine test-ui test-e2e test-integrity test-fuzz bench demo demo-run clean
 
 all: native win32 program
 
@@ -41,6 +41,10 @@ native:
 asan:
 	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DSORVANE_SANITIZE=ON >/dev/null
 	@cmake --build $(ASAN) -j$(JOBS)
+
+# The Debian package of the native tools, checked (scripts/build-deb).
+deb: native
+	@scripts/build-deb $(NATIVE)
 
 # The test exes (posix thread model, which GoogleTest needs).
 win32:

@@ -7,11 +7,13 @@
 #include "scanners/signature_record.h"
 #include "tools/forge/forge.h"
 #include "tools/forge/forge_worm_script.h"
+#include "tools/version/version.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: forge COMMAND ...\n"
+    "  --version                 name, version, commit and detection data\n"
     "  backdoor N OUT [--from EXE] [--miss byte1|byte2|longer|shorter|only1|only2]\n"
     "      backdoor record N (1-269); --from pads a copy of EXE instead\n"
     "  find-record EXE          prints the smallest record usable with --from EXE\n"
@@ -122,6 +124,10 @@ int Backdoor(long long n, const std::string& out, const Options& opt) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::fputs(VersionText("forge").c_str(), stdout);
+    return 0;
+  }
   if (int rc = forge::WormScriptCommand(argc, argv); rc >= 0) return rc;
   if (argc < 3) return Usage();
   const std::string cmd = argv[1];

@@ -14,6 +14,8 @@
 #include "platform/emu/machine.h"
 #include "tools/sorvane-offline/options.h"
 #include "tools/sorvane-offline/system_setup.h"
+#include "tools/sorvane-offline/yara_rules.h"
+#include "tools/version/version.h"
 
 namespace {
 
@@ -77,6 +79,22 @@ int main(int argc, char** argv) {
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(OfflineUsage, stdout);
     std::fputs(RescueUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::fputs(VersionText("sorvane-offline").c_str(), stdout);
+    return 0;
+  }
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--yara-rules") != 0) continue;
+    if (argc != 3 || i != 1) {
+      std::fprintf(stderr, "sorvane-offline: --yara-rules FILE takes no other argument\n");
+      return 2;
+    }
+    if (!WriteYaraRules(argv[2], &error)) {
+      std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+      return 2;
+    }
     return 0;
   }
   if (!ParseOptions(argc, argv, &options, &error)) {

@@ -9,7 +9,8 @@
 #include "platform/system.h"
 
 const char* const OfflineUsage =
-    "usage: sorvane-offline --drive C=DIR [--drive E=DIR[:fixed|cdrom|remote|removable|ramdisk]]...\n"
+    "usage: sorvane-offline --version | --yara-rules FILE\n"
+    "       sorvane-offline --drive C=DIR [--drive E=DIR[:fixed|cdrom|remote|removable|ramdisk]]...\n"
     "                       [--answer yes|no|ok|cancel]...\n"
     "                       [--registry FILE.reg] [--save-registry FILE.reg] [--save-changes FILE.reg]\n"
     "                       [--platform 9x|nt4|nt5|nt6|other] [--windows-dir C:\\WINDOWS]\n"
@@ -30,6 +31,7 @@ const char* const OfflineUsage =
     "hard links is not written, and a read-only mount is not written at all.\n"
     "Each entry that could not be examined is named on stderr with the reason\n"
     "(\"not scanned: PATH: REASON\"), then their count.\n"
+    "--yara-rules FILE writes the detection data as YARA rules (\"-\": stdout).\n"
     "Exit code: 0 complete and nothing found, 1 something found, 2 bad\n"
     "arguments, a missing directory, a registry file that cannot be read (a\n"
     "malformed one named with its line), or an incomplete scan that found nothing.\n";
