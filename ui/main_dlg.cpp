@@ -14,6 +14,7 @@
 #include "engine/shared_state.h"
 #include "res/resource.h"
 #include "ui/framework/app.h"
+#include "ui/scan_lock.h"
 #include "ui/site.h"
 #include "ui/ui_state.h"
 #include "ui/window_shape.h"
@@ -70,6 +71,7 @@ CMainDlg::~CMainDlg() {
   }
   if (m_background) DeleteObject(m_background);
   if (MainDialog == this) MainDialog = nullptr;
+  ReleaseScanLock(m_scanLock);
 }
 
 bool CMainDlg::OnMessage(Msg& m) {
@@ -209,6 +211,10 @@ void CMainDlg::LoadBackground() {
 
 void CMainDlg::OnScan(Msg&) {
   ScanInProgress = 1;
+  // The window's scan goes ahead in any case, as it always has; the lock
+  // only keeps unattended runs from starting beside it.
+  bool alone;
+  m_scanLock = TakeScanLock(&alone);
   m_scan.EnableWindow(FALSE);
   m_utilityLink.EnableWindow(FALSE);
   m_utilityLink.ShowWindow(SW_HIDE);
@@ -247,6 +253,8 @@ void CMainDlg::OnTimer(Msg&) {
   KillTimer(m_hWnd, static_cast<UINT_PTR>(ScanTimerId));
   CancelRequested = 0;
   ScanRun();
+  ReleaseScanLock(m_scanLock);
+  m_scanLock = nullptr;
   m_cancel.ShowWindow(SW_HIDE);
   m_ok.ShowWindow(SW_SHOW);
   m_searchCaption.ShowWindow(SW_HIDE);

@@ -61,6 +61,7 @@ class CMainDlg : public CDialog {
   HRGN m_region = nullptr;  // owned by the window once set
   BITMAP m_backgroundSize = {};
   CFont m_searchFont;  // the search caption's font, alive while it is shown
+  HANDLE m_scanLock = nullptr;  // tells an unattended run that this one scans
 
   static const MessageEntry<CMainDlg> kMessageMap[12];
 };

@@ -7,6 +7,7 @@
 #include "ui/framework/app.h"
 #include "ui/main_dlg.h"
 #include "ui/ui_state.h"
+#include "ui/unattended_run.h"
 
 namespace {
 const char kDefaultTitle[] = "Sorvane Ver 1.0";
@@ -163,6 +164,9 @@ void CMessageDlg::OnCtlColor(Msg& m) {
 }
 
 int ExMessageBox(const char* text, const char* title, unsigned style) {
+  // An unattended run answers in place of a person and shows nothing.
+  int answer;
+  if (AnswerUnattended(text, title, style, &answer)) return answer;
   CMessageDlg dialog(nullptr);
   dialog.SetText(text);
   dialog.SetTitle(title);

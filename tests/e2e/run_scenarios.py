@@ -14,6 +14,7 @@ import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import scenarios  # noqa: E402
+import unattended  # noqa: E402
 import winebox  # noqa: E402
 
 
@@ -35,9 +36,10 @@ def main(names):
     if missing:
         print("run-e2e: build first (make native win32 program); missing: %s" % ", ".join(missing))
         return 2
-    chosen = [(n, f) for n, f in scenarios.SCENARIOS if not names or n in names]
+    every = scenarios.SCENARIOS + unattended.SCENARIOS
+    chosen = [(n, f) for n, f in every if not names or n in names]
     if names and len(chosen) != len(set(names)):
-        print("run-e2e: scenarios are %s" % ", ".join(n for n, _ in scenarios.SCENARIOS))
+        print("run-e2e: scenarios are %s" % ", ".join(n for n, _ in every))
         return 2
     remove_stale(builds)
     failed = []

@@ -206,6 +206,23 @@ class Prefix:
         result.wall_seconds = time.monotonic() - started
         return result
 
+    def quiet(self, program, *args, twice=False, timeout=240):
+        """An unattended run of PROGRAM ARGS through the driver (twice: a
+        second one started while the first scans): its windows and exit codes."""
+        out = SCAN_RECORD
+        self.driver("quiet", out, program, *args, *(["--twice"] if twice else []), timeout=timeout)
+        with open(self.unix(out), encoding="latin-1") as f:
+            records = [line.rstrip("\n").split("\t") for line in f]
+        return QuietResult(records)
+
+    def text(self, windows_path):
+        """A text file of the prefix as lines (CR LF ends), or None when missing."""
+        try:
+            with open(self.unix(windows_path), "rb") as f:
+                return f.read().decode("latin-1").split("\r\n")
+        except FileNotFoundError:
+            return None
+
     # Registry ---------------------------------------------------------
     def seed(self, reg_text):
         """Loads REGEDIT4 text with regedit; the server is stopped after, so it is saved."""
@@ -249,6 +266,24 @@ class ScanResult:
                 return None
             numbers.append(int(found[0].split(":  ", 1)[1]))
         return tuple(numbers)
+
+
+class QuietResult:
+    """What the driver saw of one or two unattended runs, by run number."""
+
+    def __init__(self, records):
+        self.windows = {1: [], 2: []}
+        self.exit = {}
+        self.first_running_at_second_end = None
+        for r in records:
+            if r[0] == "window":
+                self.windows[int(r[1])].append(tuple(r[2:]))
+            elif r[0] == "exit":
+                self.exit[int(r[1])] = int(r[2])
+            elif r[0] == "timeout":
+                self.exit[int(r[1])] = "timeout"
+            elif r[0] == "first-running-at-second-end":
+                self.first_running_at_second_end = r[1] == "1"
 
 
 def unescape(text):

@@ -17,6 +17,7 @@
 #include "cleanup/registry_cleanup.h"
 #include "cleanup/worm_registry_rules.h"
 #include "engine/scan_result.h"
+#include "engine/json_report.h"
 #include "engine/shared_state.h"
 #include "platform/emu/machine.h"
 #include "platform/emu/registry_tree.h"
@@ -121,15 +122,6 @@ json OtherFileSystemsText(const std::vector<std::string>& paths) {
   json list = json::array();
   for (const auto& p : paths) list.push_back(Shown(p));
   return list;
-}
-
-const char* ActionName(int mode) {
-  switch (mode) {
-    case ActionRename: return "rename";
-    case ActionDelete: return "delete";
-    case ActionReport: return "report";
-    default: return "clean";
-  }
 }
 
 }  // namespace
@@ -399,56 +391,45 @@ bool FinishRescue(int exitCode, std::string* error, int* finalCode) {
   if (finalCode) *finalCode = exitCode;
   if (rescue.report.empty()) return ok;
 
-  json results = json::array();
+  ScanReport report;
+  report.action = ReportActionName(rescue.action);
   for (const auto& l : lines) {
-    json r = {{"line", Shown(l.text)}, {"path", Shown(l.path)}, {"detection", l.detection}, {"outcome", l.outcome},
-              {"action", ActionName(rescue.action)}};
+    ReportResult r;
+    r.line = Shown(l.text);
+    r.path = Shown(l.path);
+    r.detection = l.detection;
+    r.outcome = l.outcome;
+    r.registry = l.registry;
     if (l.registry) {
-      bool applied = registryApplied;
-      for (const auto& m : l.removals) applied = applied && Applied(m.hive);
-      r["applied"] = applied;
-      json removed = json::array();
+      r.applied = registryApplied;
       for (const auto& m : l.removals) {
-        json e = {{"hive", m.hive}, {"key", Utf8FromAnsi(m.key)}};
-        if (m.wholeKey) {
-          e["removed"] = "key";
-        } else {
-          e["removed"] = "value";
-          e["value"] = m.value;
-          e["data"] = m.data;
-        }
-        removed.push_back(e);
+        r.applied = r.applied && Applied(m.hive);
+        r.removals.push_back(ReportRegistryRemoval{m.hive, Utf8FromAnsi(m.key), m.wholeKey, m.value, true, m.data});
       }
-      r["registry"] = removed;
     } else {
-      r["applied"] = rescue.action != ActionReport && !readOnlyVolume;
+      r.applied = rescue.action != ActionReport && !readOnlyVolume;
     }
-    results.push_back(r);
+    report.results.push_back(std::move(r));
   }
-  json pending = json::array();
-  for (const auto& p : emu::PendingRenames()) pending.push_back({{"from", Shown(p.from)}, {"to", Shown(p.to)}});
+  report.statistics = {FilesScanned, FilesInfected, FilesRemoved, FilesDisinfected};
+  report.status = Shown(StatusText);
+  for (const auto& p : emu::PendingRenames()) report.pendingRenames.push_back({Shown(p.from), Shown(p.to)});
+  report.exitCode = exitCode;
   json written = json::array();
   for (const auto& c : committed) written.push_back({{"hive", Shown(c.label)}, {"backup", Shown(c.backup)}});
-  json doc = {{"volume", Shown(rescue.volume)},
-              {"windows_dir", active ? layout.windowsDir : ""},
-              {"action", ActionName(rescue.action)},
-              {"results", results},
-              {"statistics",
-               {{"files_scanned", FilesScanned}, {"files_infected", FilesInfected},
-                {"files_removed", FilesRemoved}, {"files_disinfected", FilesDisinfected}}},
-              {"status", Shown(StatusText)},
-              {"pending_renames", pending},
-              {"hives_written", written},
-              {"quarantine", Shown(rescue.quarantine)},
-              {"other_file_systems", OtherFileSystemsText(others)},
-              {"other_file_systems_entered", rescue.crossFs},
-              {"errors", failures},
-              {"exit_code", exitCode}};
+  json doc = ReportDocument(report);
+  doc["volume"] = Shown(rescue.volume);
+  doc["windows_dir"] = active ? layout.windowsDir : "";
+  doc["hives_written"] = written;
+  doc["quarantine"] = Shown(rescue.quarantine);
+  doc["other_file_systems"] = OtherFileSystemsText(others);
+  doc["other_file_systems_entered"] = rescue.crossFs;
+  doc["errors"] = failures;
   // The mount folder of an image is temporary: the image and partition
   // name the volume.
   if (!rescue.origin.empty()) doc["image"] = json::parse(rescue.origin, nullptr, false);
   std::ofstream out(rescue.report, std::ios::binary);
-  out << doc.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+  out << ReportText(doc);
   out.close();
   if (!out) {
     *error = "cannot write the report " + rescue.report + (ok ? "" : "; " + *error);

@@ -8,7 +8,11 @@
 using Args = std::vector<std::string>;
 
 // scan PROGRAM OUT [--restart yes|no] [--cancel-at TEXT] [--shot NAME]
+//      [--second ARGS] (ARGS: a run of PROGRAM started at the first question)
 int ScanCommand(const Args& args);
+// quiet OUT PROGRAM [ARGS...] [--twice]: an unattended run, its windows
+// and exit code.
+int QuietCommand(const Args& args);
 // spawn [--guard] EXE [ARGS...]: starts EXE and prints its process id.
 int SpawnCommand(const Args& args);
 // alive PID: exit code 0 while the process runs, 1 once it has ended.

@@ -24,7 +24,8 @@ std::string Escaped(const std::string& text) {
 int main(int argc, char** argv) {
   const char* usage =
       "usage: sorvane_e2e COMMAND ...\n"
-      "  scan PROGRAM OUT [--restart yes|no] [--cancel-at TEXT] [--shot NAME]\n"
+      "  scan PROGRAM OUT [--restart yes|no] [--cancel-at TEXT] [--shot NAME] [--second ARGS]\n"
+      "  quiet OUT PROGRAM [ARGS...] [--twice]\n"
       "  spawn [--guard] EXE [ARGS...]   (prints the process id)\n"
       "  alive PID\n"
       "  settle\n"
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
   }
   Args args(argv + 2, argv + argc);
   if (std::strcmp(argv[1], "scan") == 0) return ScanCommand(args);
+  if (std::strcmp(argv[1], "quiet") == 0) return QuietCommand(args);
   if (std::strcmp(argv[1], "spawn") == 0) return SpawnCommand(args);
   if (std::strcmp(argv[1], "alive") == 0) return AliveCommand(args);
   if (std::strcmp(argv[1], "settle") == 0) return SettleCommand(args);

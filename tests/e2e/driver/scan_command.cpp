@@ -10,6 +10,8 @@
 //   answer BUTTON / running-after-answer 0|1
 //   line TEXT (each results line, in order) / status TEXT / seconds S
 //   exit CODE
+//   second CODE   (--second ARGS: PROGRAM ARGS run while the first question
+//                 is up, that is while the scan has not ended)
 #include <windows.h>
 
 #include <cstdio>
@@ -30,7 +32,7 @@ const char kRestartText[] =
 const char kTerminateText[] = "Terminate the Scan now?";
 
 struct Options {
-  std::string program, out, cancelAt, shot;
+  std::string program, out, cancelAt, shot, second;
   bool restartYes = false;
   int timeoutSeconds = 150;
 };
@@ -46,6 +48,8 @@ bool Parse(const Args& args, Options& o) {
       o.restartYes = args[++i] == "yes";
     } else if (a == "--cancel-at" && hasValue) {
       o.cancelAt = args[++i];
+    } else if (a == "--second" && hasValue) {
+      o.second = args[++i];
     } else if (a == "--shot" && hasValue) {
       o.shot = args[++i];
     } else if (a == "--timeout" && hasValue) {
@@ -107,9 +111,9 @@ struct Child {
   bool Ended(DWORD ms) const { return WaitForSingleObject(info.hProcess, ms) == WAIT_OBJECT_0; }
 };
 
-bool Start(const std::string& program, Child& child) {
+bool Start(const std::string& program, Child& child, const std::string& arguments = "") {
   std::string folder = program.substr(0, program.find_last_of('\\') + 1);
-  std::string commandLine = "\"" + program + "\"";
+  std::string commandLine = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   return CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
@@ -183,6 +187,14 @@ int ScanCommand(const Args& args) {
       std::vector<std::string> lines = ListLines(GetDlgItem(dialog, IDC_RESULT_LOG));
       record.Write("prompt", {Text(prompt), text, VisibleButtons(prompt), std::to_string(lines.size()),
                               ControlText(dialog, IDC_PATH_DISPLAY)});
+      if (!o.second.empty() && !answered) {
+        Child second;
+        DWORD code = STILL_ACTIVE;
+        if (Start(o.program, second, o.second) && second.Ended(30000)) {
+          GetExitCodeProcess(second.info.hProcess, &code);
+        }
+        record.Write("second", {std::to_string(code)});
+      }
       int button = IDCANCEL;
       if (text == kTerminateText) button = cancelled ? IDYES : IDNO;
       if (text == kRestartText) {

@@ -20,9 +20,10 @@ Program::~Program() {
   CloseHandle(m_info.hProcess);
 }
 
-bool Program::Start(bool waitForDialog) {
+bool Program::Start(bool waitForDialog, const std::string& arguments) {
   std::string path = ProgramPath();
-  std::vector<char> commandLine(path.begin(), path.end());
+  std::string line = "\"" + path + "\"" + (arguments.empty() ? "" : " " + arguments);
+  std::vector<char> commandLine(line.begin(), line.end());
   commandLine.push_back(0);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;

@@ -16,9 +16,10 @@ class Program {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
-  // Starts the program; with `waitForDialog`, also waits until its main
-  // dialog is shown and idle. False when either fails.
-  bool Start(bool waitForDialog = true);
+  // Starts the program (with `arguments` on its command line); with
+  // `waitForDialog`, also waits until its main dialog is shown and idle.
+  // False when either fails.
+  bool Start(bool waitForDialog = true, const std::string& arguments = "");
   // True when the program ended within `timeoutMs`.
   bool Ended(int timeoutMs = 5000);
   DWORD ExitCode() const;
