@@ -1,0 +1,190 @@
+// The row screens never say "no" where the row itself acts: every forged
+// sample and near miss (backdoors, archives, worm-infected programs,
+// scripts and pages, odd headers) goes through each row in report mode and
+// through its screen, built from the file's two ends as a reader takes
+// them. Plain clean files must be screened out, or the screens gain nothing.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/scanner_table.h"
+#include "engine/shared_state.h"
+#include "scanners/row_screen.h"
+#include "scanners/script_signatures.h"
+#include "support/machine_fixture.h"
+#include "tools/forge/forge.h"
+#include "tools/forge/forge_worm_script.h"
+
+namespace {
+
+using forge::Bytes;
+
+// The screens' view of `bytes` as a reader takes it: whole when short,
+// else both ends and (`withHeader`) the PE headers between them.
+FileEnds EndsOf(const Bytes& bytes, bool withHeader = true) {
+  FileEnds ends;
+  ends.length = int64_t(bytes.size());
+  ends.head = bytes.data();
+  if (bytes.size() <= 2 * ScreenEndSize) {
+    ends.headLength = bytes.size();
+    return ends;
+  }
+  ends.headLength = ScreenEndSize;
+  ends.tail = bytes.data() + bytes.size() - ScreenEndSize;
+  ends.tailLength = ScreenEndSize;
+  uint64_t at = 0;
+  const size_t count = withHeader ? ScreenHeaderRegion(ends, &at) : 0;
+  if (count) {
+    EXPECT_LE(count, ScreenHeaderSize);
+    ends.header = bytes.data() + at;
+    ends.headerOffset = at;
+    ends.headerLength = count;
+  }
+  return ends;
+}
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// A PE whose header lies at `base` in a file of `length` bytes.
+Bytes PeAt(uint32_t base, size_t length) {
+  Bytes b(length, 0x41);
+  b[0x3C] = uint8_t(base);
+  b[0x3D] = uint8_t(base >> 8);
+  b[base] = 'P';
+  b[base + 1] = 'E';
+  b[base + 2] = b[base + 3] = 0;
+  return b;
+}
+
+class RowScreenTest : public MachineTest {
+ protected:
+  // Runs every row on the file in report mode and checks its screen.
+  void Check(const std::string& name, const Bytes& bytes) {
+    const std::string path = "C:\\screen\\" + name;
+    WriteFile(path, std::string(bytes.begin(), bytes.end()));
+    const FileEnds ends = EndsOf(bytes);
+    for (const ScannerEntry* row = ScannerTable; row->name; ++row) {
+      const int infected = FilesInfected;
+      const size_t lines = Lines().size();
+      row->routine(row->name, path.c_str());
+      const bool acted = FilesInfected != infected || Lines().size() != lines;
+      ++checked_;
+      if (acted) ++acted_;
+      EXPECT_TRUE(!acted || RowMayAct(row->routine, ends))
+          << name << ": row " << int(row - ScannerTable) << " acts, screen says no";
+    }
+  }
+  void SetUp() override {
+    MachineTest::SetUp();
+    InstallMainWindow();
+    ActionMode = ActionReport;
+  }
+  int checked_ = 0, acted_ = 0;
+};
+
+TEST_F(RowScreenTest, ForgeCorpusAndNearMissesPassTheirScreens) {
+  std::vector<forge::CorpusEntry> corpus;
+  std::string why;
+  const std::string dir = NewHostDir();
+  ASSERT_TRUE(forge::WriteCorpus(dir, 0, &corpus, &why)) << why;
+  int samples = 0;
+  for (const forge::CorpusEntry& e : corpus) {
+    Bytes bytes;
+    ASSERT_TRUE(forge::ReadBytes(dir + "/" + e.path, &bytes)) << e.path;
+    if (!e.expected.empty()) {
+      ++samples;
+      EXPECT_TRUE(AnyRowMayAct(ScannerTable, EndsOf(bytes))) << e.path;
+    }
+    std::string name = e.path;
+    for (char& c : name)
+      if (c == '/') c = '_';
+    Check(name, bytes);
+  }
+  EXPECT_GT(samples, 0);
+  EXPECT_EQ(acted_, samples);
+}
+
+TEST_F(RowScreenTest, WormSamplesAndMissesPassTheirScreens) {
+  const Bytes host = forge::SyntheticHost();
+  struct Case {
+    const char* variant;
+    std::string sectionName;
+    uint32_t characteristics;
+  };
+  const Case cases[] = {{"N", "", 0xE0000020}, {"O", "", 0xE0000020}, {"Q", "", 0xE0000020},
+                        {"N", ".wrm", 0xE0000020}, {"O", "", 0x60000020}};
+  int n = 0;
+  for (const Case& c : cases) {
+    forge::WormOptions o;
+    o.sectionName = c.sectionName;
+    o.characteristics = c.characteristics;
+    Bytes out;
+    std::string why;
+    ASSERT_TRUE(forge::InfectWithWorm(host, c.variant, o, &out, &why)) << why;
+    Check("worm" + std::to_string(n++) + ".exe", out);
+  }
+  Check("host.exe", host);
+  EXPECT_EQ(acted_, 3);
+}
+
+TEST_F(RowScreenTest, ScriptSamplesAndMissesPassTheirScreens) {
+  const forge::ScriptMiss misses[] = {forge::ScriptMiss::None, forge::ScriptMiss::SizeBelow,
+                                      forge::ScriptMiss::SizeAbove,
+                                      forge::ScriptMiss::OutsideRegion,
+                                      forge::ScriptMiss::NoTextGate};
+  int made = 0;
+  for (int record = 0; record < ScriptSignatureCount; ++record) {
+    for (forge::ScriptMiss miss : misses) {
+      for (bool reflow : {false, true}) {
+        forge::ScriptOptions o;
+        o.miss = miss;
+        o.reflow = reflow;
+        Bytes out;
+        std::string why;
+        if (!forge::ScriptSample(record, o, &out, &why)) continue;
+        ++made;
+        Check("s" + std::to_string(record) + "_" + std::to_string(int(miss)) +
+                  (reflow ? "r" : "") + ".htm",
+              out);
+      }
+    }
+  }
+  EXPECT_GT(made, 2 * ScriptSignatureCount);
+  EXPECT_GT(acted_, 0);
+}
+
+// Odd shapes around each screen's edges, and the plain files a screen must
+// let through without a full scan.
+TEST_F(RowScreenTest, EdgesAndPlainFiles) {
+  Bytes big(20000, 'x');
+  big[19990] = '\n';  // a line feed in the last chunk only
+  Bytes tag(3000, 0x90);
+  const std::string end = "</Html>";
+  std::copy(end.begin(), end.end(), tag.end() - 20);
+  const struct {
+    const char* name;
+    Bytes bytes;
+    bool anyMayAct;
+  } cases[] = {
+      {"empty", {}, false},
+      {"plain.bin", Bytes(5000, 0x90), false},
+      {"long.txt", Bytes(30000, 'a'), false},
+      {"pk", Text("PK"), true},
+      {"rar", Text("Rar!"), true},
+      {"lf_tail.txt", big, true},
+      {"tag.htm", tag, true},
+      {"pe_small", PeAt(0x80, 1000), false},
+      {"pe_header_far", PeAt(0x9000, 0x10001), false},
+      {"pe_cut", PeAt(0x80, 0x90), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(AnyRowMayAct(ScannerTable, EndsOf(c.bytes)), c.anyMayAct) << c.name;
+    Check(c.name, c.bytes);
+  }
+  // Headers beyond both ends, not read: nothing can be ruled out.
+  EXPECT_TRUE(AnyRowMayAct(ScannerTable, EndsOf(PeAt(0x9000, 0x10001), false)));
+  EXPECT_TRUE(AnyRowMayAct(ScannerTable, EndsOf(Bytes(30000, 'a'), false)));
+}
+
+}  // namespace
