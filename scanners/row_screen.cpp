@@ -48,6 +48,7 @@ bool LineFeedOrUnread(const FileEnds& ends, int64_t offset, int64_t count) {
 bool CopyFromEnds(const FileEnds& ends, uint64_t offset, size_t count, uint8_t* out) {
   const uint64_t end = offset + count;
   if (ends.length < 0 || end > uint64_t(ends.length) || end < offset) return false;
+  if (count == 0) return true;  // an empty file has no bytes to copy from
   if (end <= ends.headLength) {
     std::memcpy(out, ends.head + offset, count);
     return true;
