@@ -33,6 +33,7 @@
 #include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
 #include "platform/emu/read_ahead.h"
+#include "platform/host/host_open.h"
 
 using namespace emu;
 
@@ -325,6 +326,12 @@ ssize_t CachedRead(int fd, OpenFile& f, char* out, unsigned count) {
   return done;
 }
 
+// True when the file carries the read-only attribute.
+bool ReadOnlyAttribute(const std::string& host) {
+  DWORD a;
+  return StoredAttributes(host, &a) && (a & FILE_ATTRIBUTE_READONLY);
+}
+
 }  // namespace
 
 int _open(const char* path, int flags, ...) {
@@ -343,13 +350,9 @@ int _open(const char* path, int flags, ...) {
   struct stat st = e.st;
   const bool exists = e.exists;
   if (writes && RefusedWininitWrite(e)) return FailWith(EACCES);
-  if (e.isRoot || (exists && !S_ISREG(st.st_mode))) return FailWith(EACCES);
-  if (exists && writes) {
-    DWORD a;
-    if (StoredAttributes(host, &a) && (a & FILE_ATTRIBUTE_READONLY)) return FailWith(EACCES);
-    if (IsImageRunning(path)) return FailWith(EACCES);  // a running image is not writable
-    if (st.st_nlink > 1) return FailWith(EACCES);       // the other names would change too
-  }
+  if (e.isRoot || (exists && !::host::MayOpen(st, writes))) return FailWith(EACCES);
+  // A read-only file or a running image is not writable.
+  if (exists && writes && (ReadOnlyAttribute(host) || IsImageRunning(path))) return FailWith(EACCES);
   if (writes && WriteProtected(e)) return FailWith(EACCES);
   if (writes && !BeforeHostChange((flags & _O_TRUNC) ? HostChange::Truncate : HostChange::Write, host, path)) {
     return FailWith(EACCES);
@@ -365,20 +368,16 @@ int _open(const char* path, int flags, ...) {
   // taken again below: the file may have been rewritten on the host since.
   int fd = plainRead ? TakeParked(host) : -1;
   if (fd < 0 && plainRead) fd = ReadAheadTake(e.dir->host, e.name, HostGeneration());
-  if (fd < 0) fd = openat(e.dir->fd, e.name.c_str(), hostFlags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) fd = ::host::OpenEntry(e.dir->fd, e.name, hostFlags);
   if (fd < 0) {
     if (!writes && (errno == EACCES || errno == EPERM)) Note(FileNote::NotScanned, path, "unreadable");
     if (errno == ELOOP) errno = EACCES;  // a link put in its place since
     return -1;
   }
-  // The file as it is now, from the descriptor itself: only a regular file
-  // with no other name to write through; its length and the identity its
-  // cached blocks go by.
+  // The file as it is now, from the descriptor itself; its length and the
+  // identity its cached blocks go by.
   struct stat now;
-  if (fstat(fd, &now) != 0 || !S_ISREG(now.st_mode) || (writes && now.st_nlink > 1)) {
-    close(fd);
-    return FailWith(EACCES);
-  }
+  if (!::host::CheckOpened(fd, writes, &now)) return -1;
   if ((flags & _O_TRUNC) && ftruncate(fd, 0) != 0) {
     int saved = errno;
     close(fd);

@@ -1,8 +1,7 @@
 # Sourced by the image tests: builds small whole-disk images with an NTFS
 # Windows volume made by mkntfs and filled through ntfs-3g (forged samples,
 # hives from the rescue tests' .reg texts). Needs $forge, $work, $here.
-regs=$here/../rescue/volume
-[ -d "$regs" ] || regs=$here/volume
+regs=$here/volume
 
 # ntfs_volume FILE SIZE_MB [windows|empty|hibernated]: an NTFS file system
 # image; "windows" holds a Windows layout with one sample.

@@ -3,7 +3,7 @@
 # samples, one of them hidden and read-only, a clean file) and mounted
 # through ntfs-3g at $mnt; `state` lists every file's hash and DOS
 # attributes. Expects $work, $forge, $mnt and skip/fail functions.
-regs=$(cd "$(dirname "${BASH_SOURCE[0]}")/../rescue/volume" && pwd)
+regs=$(cd "$(dirname "${BASH_SOURCE[0]}")/volume" && pwd)
 win=$mnt/WINDOWS
 unmount() { if mountpoint -q "$mnt"; then fusermount -u "$mnt" 2>/dev/null || umount "$mnt"; fi; }
 

@@ -6,7 +6,7 @@
 
 #include "platform/system.h"
 #include "scanners/archive_match.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 #include "tools/forge/forge.h"
 
 namespace {

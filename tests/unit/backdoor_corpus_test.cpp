@@ -9,7 +9,7 @@
 #include "engine/scan_run.h"
 #include "engine/shared_state.h"
 #include "scanners/signature_record.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 #include "tools/forge/forge.h"
 
 namespace {

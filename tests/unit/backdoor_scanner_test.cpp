@@ -12,7 +12,7 @@
 #include "scanners/pe_probe.h"
 #include "scanners/signature_match.h"
 #include "platform/emu/system_control.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 #include "tools/forge/forge.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "engine/scan_run.h"
 #include "engine/shared_state.h"
 #include "platform/emu/machine.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 #include "tools/forge/forge.h"
 
 namespace {

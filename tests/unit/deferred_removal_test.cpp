@@ -9,7 +9,7 @@
 #include "cleanup/deferred_removal.h"
 #include "cleanup/wininit_rename.h"
 #include "platform/emu/machine.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 
 #include "platform/host/host_faults.h"
 #include "platform/host/host_files.h"
+#include "platform/host/host_open.h"
 
 namespace {
 
@@ -97,6 +98,50 @@ TEST_F(HostFilesTest, WritesInPlaceAndFailsAsInjected) {
   EXPECT_EQ(ENOSPC, errno);
   EXPECT_EQ("repaired", Get("d/file"));
   EXPECT_TRUE(host::WriteOver(dir_ + "/d/file", "again")) << "the fault was for once";
+}
+
+}  // namespace
+
+// What the emulated file calls may open: never through a link, never a
+// FIFO (and never waiting on one), never a file with other names for a write.
+namespace {
+
+TEST_F(HostFilesTest, OpenEntryAndCheckOpenedKeepToPlainFiles) {
+  const struct {
+    const char* name;
+    int flags;
+    bool writes;
+    int openErrno;  // 0: the open succeeds
+    bool allowed;
+  } cases[] = {
+      {"file", O_RDONLY, false, 0, true},  {"file", O_RDWR, true, 0, true},
+      {"linked", O_RDONLY, false, 0, true}, {"linked", O_RDWR, true, 0, false},
+      {"fifo", O_RDONLY, false, 0, false}, {"link", O_RDONLY, false, ELOOP, false},
+  };
+  const int dir = host::OpenRoot(dir_ + "/d");
+  ASSERT_GE(dir, 0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + (c.writes ? " for writing" : " for reading"));
+    errno = 0;
+    const int fd = host::OpenEntry(dir, c.name, c.flags);
+    if (c.openErrno) {
+      EXPECT_EQ(-1, fd);
+      EXPECT_EQ(c.openErrno, errno);
+      continue;
+    }
+    ASSERT_GE(fd, 0);
+    struct stat st;
+    EXPECT_EQ(c.allowed, host::CheckOpened(fd, c.writes, &st));
+    if (c.allowed) {
+      EXPECT_TRUE(S_ISREG(st.st_mode));
+      close(fd);
+    } else {
+      EXPECT_EQ(EACCES, errno);
+      EXPECT_EQ(-1, fcntl(fd, F_GETFD)) << "a refused descriptor is closed";
+    }
+  }
+  close(dir);
+  EXPECT_EQ("shared", Get("second"));
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include "engine/scanner_table.h"
 #include "platform/emu/machine.h"
 #include "scanners/signature_record.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 #include "tools/forge/forge.h"
 #include "tools/forge/forge_worm_script.h"
 

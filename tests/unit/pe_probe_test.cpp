@@ -7,7 +7,7 @@
 
 #include "platform/system.h"
 #include "scanners/pe_probe.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 

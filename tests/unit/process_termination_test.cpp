@@ -11,7 +11,7 @@
 #include "cleanup/process_termination.h"
 #include "cleanup/termination_routes.h"
 #include "platform/emu/machine.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "cleanup/worm_registry_rules.h"
 #include "engine/shared_state.h"
 #include "platform/emu/machine.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "cleanup/run_entries.h"
 #include "engine/shared_state.h"
 #include "platform/emu/machine.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 

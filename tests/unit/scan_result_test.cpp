@@ -9,7 +9,7 @@
 #include "cleanup/registry_cleanup.h"
 #include "engine/scan_result.h"
 #include "engine/text.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "engine/scan_run.h"
 #include "engine/scanner_table.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 

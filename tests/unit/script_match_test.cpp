@@ -10,7 +10,7 @@
 
 #include "scanners/script_match.h"
 #include "scanners/script_scanner.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 #include "tools/forge/forge_worm_script.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include "engine/scanner_table.h"
 #include "engine/walk.h"
 #include "scanners/script_scanner.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 #include "tools/forge/forge_worm_script.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "cleanup/nt_version.h"
 #include "cleanup/service_stop.h"
 #include "platform/emu/machine.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "platform/message_box.h"
 #include "engine/scanner_table.h"
 #include "engine/walk.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 

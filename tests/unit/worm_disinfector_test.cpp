@@ -8,7 +8,7 @@
 #include "platform/emu/system_control.h"
 #include "scanners/pe_probe.h"
 #include "scanners/worm_disinfector.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 #include "tools/forge/forge_bytes.h"
 #include "tools/forge/forge_worm_script.h"
 

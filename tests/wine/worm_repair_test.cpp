@@ -9,6 +9,7 @@
 #include "engine/shared_state.h"
 #include "scanners/script_scanner.h"
 #include "scanners/worm_disinfector.h"
+#include "support/process_helpers.h"
 #include "support/recording_window.h"
 #include "support/scratch_tree.h"
 #include "tools/forge/forge_worm_script.h"
@@ -23,17 +24,6 @@ namespace {
 const char kRow[] = "W32/Joleee.Worm";
 
 std::string Text(const forge::Bytes& b) { return std::string(b.begin(), b.end()); }
-
-std::string ReadAll(const std::string& path) {
-  std::string out;
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return out;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got) out.append(buffer, got);
-  CloseHandle(f);
-  return out;
-}
 
 struct RunResult {
   bool started = false;
@@ -65,7 +55,7 @@ RunResult RunProgram(const std::string& exe) {
   GetExitCodeProcess(pi.hProcess, &r.exitCode);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
-  r.output = ReadAll(outPath);
+  r.output = ReadText(outPath);
   DeleteFileA(outPath.c_str());
   return r;
 }
@@ -114,7 +104,7 @@ TEST_F(WormRepairTest, RepairedCopiesRunAsTheHost) {
 
     EXPECT_EQ(ScanWormFile(kRow, path.c_str()), 0);
     EXPECT_EQ(window.lines, std::vector<std::string>{path + "     " + c.name + " Virus removed"});
-    EXPECT_EQ(ReadAll(path), Text(host)) << "the repair gives the host back byte for byte";
+    EXPECT_EQ(ReadText(path), Text(host)) << "the repair gives the host back byte for byte";
 
     if (!hostRuns) continue;
     const RunResult repaired = RunProgram(path);
@@ -132,7 +122,7 @@ TEST_F(WormRepairTest, CleanProgramsAndReportedCopiesAreLeftAsTheyWere) {
   const DWORD before = GetFileAttributesA(clean.c_str());
   EXPECT_EQ(ScanWormFile(kRow, clean.c_str()), 0);
   EXPECT_EQ(GetFileAttributesA(clean.c_str()), before);
-  EXPECT_EQ(ReadAll(clean), Text(host));
+  EXPECT_EQ(ReadText(clean), Text(host));
 
   forge::Bytes infected;
   std::string why;
@@ -140,7 +130,7 @@ TEST_F(WormRepairTest, CleanProgramsAndReportedCopiesAreLeftAsTheyWere) {
   const std::string reported = tree.File("reported.exe", Text(infected));
   ActionMode = ActionReport;
   EXPECT_EQ(ScanWormFile(kRow, reported.c_str()), 0);
-  EXPECT_EQ(ReadAll(reported), Text(infected));
+  EXPECT_EQ(ReadText(reported), Text(infected));
   EXPECT_EQ(window.lines, std::vector<std::string>{reported + "     W32/Bagle.Q.Worm found"});
 }
 

@@ -26,7 +26,7 @@
 #include "engine/shared_state.h"
 #include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
-#include "platform/emu/registry_tree.h"
+#include "platform/emu/registry_mirror.h"
 #include "platform/emu/system_control.h"
 #include "platform/emu/text_codec.h"
 #include "tools/sorvane-offline/rescue.h"

@@ -23,7 +23,7 @@
 
 #include "platform/host/host_faults.h"
 #include "platform/host/host_files.h"
-#include "platform/emu/registry_tree.h"
+#include "platform/emu/registry_mirror.h"
 #include "platform/emu/text_codec.h"
 #include "tools/sorvane-offline/confined_path.h"
 #include "tools/sorvane-offline/quarantine.h"

@@ -20,7 +20,7 @@
 #include "engine/json_report.h"
 #include "engine/shared_state.h"
 #include "platform/emu/machine.h"
-#include "platform/emu/registry_tree.h"
+#include "platform/emu/registry_mirror.h"
 #include "platform/emu/text_codec.h"
 #include "platform/emu/host_changes.h"
 #include "platform/host/host_files.h"

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "cleanup/deferred_removal.h"
 #include "platform/emu/machine.h"
 #include "platform/host/host_faults.h"
-#include "tests/rescue/forged_hive.h"
+#include "tests/offline/forged_hive.h"
 #include "tools/sorvane-offline/rescue.h"
 #include "tools/sorvane-offline/volume_identity.h"
 

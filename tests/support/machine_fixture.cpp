@@ -1,5 +1,5 @@
 // The per-test emulated machine.
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 #include <cctype>
 #include <cstdlib>

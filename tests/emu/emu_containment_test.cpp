@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 

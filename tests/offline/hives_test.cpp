@@ -11,7 +11,7 @@
 
 #include "platform/emu/machine.h"
 #include "platform/host/host_faults.h"
-#include "tests/rescue/forged_hive.h"
+#include "tests/offline/forged_hive.h"
 #include "tools/sorvane-offline/hives.h"
 #include "tools/sorvane-offline/quarantine.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/emu/machine.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "platform/emu/fs.h"
 #include "platform/emu/read_ahead.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 

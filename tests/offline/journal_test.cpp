@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "platform/emu/machine.h"
-#include "tests/rescue/forged_hive.h"
+#include "tests/offline/forged_hive.h"
 #include "tools/sorvane-offline/hives.h"
 #include "tools/sorvane-offline/quarantine.h"
 

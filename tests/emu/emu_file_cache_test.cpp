@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 
 namespace {
 
