@@ -12,7 +12,7 @@
 #include "engine/shared_state.h"
 #include "scanners/row_screen.h"
 #include "scanners/script_signatures.h"
-#include "support/machine_fixture.h"
+#include "tests/support/machine_fixture.h"
 #include "tools/forge/forge.h"
 #include "tools/forge/forge_worm_script.h"
 
