@@ -24,19 +24,6 @@ int CloseKeepingError(int fd) {
   return -1;
 }
 
-bool WriteAllTo(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return fsync(fd) == 0;
-}
 
 // Opens a regular file for writing; with `create` a missing file is made.
 int OpenForWriting(const std::string& path, int extraFlags, mode_t mode) {
@@ -116,6 +103,20 @@ int OpenFile(const std::string& path, int flags, mode_t mode) {
   if (fd < 0) return CloseKeepingError(dir);
   close(dir);
   return fd;
+}
+
+bool WriteAllTo(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return fsync(fd) == 0;
 }
 
 bool ReadFileAt(int fd, std::string* bytes) {

@@ -35,6 +35,8 @@ int OpenFile(const std::string& path, int flags, mode_t mode = 0);
 // Reads a whole regular file (a FIFO or device is refused, never waited on).
 bool ReadFile(const std::string& path, std::string* bytes);
 bool ReadFileAt(int fd, std::string* bytes);
+// Writes all of `bytes` at the descriptor's position and syncs it.
+bool WriteAllTo(int fd, const std::string& bytes);
 
 // Writes `bytes` over an existing regular file in place (same inode, so
 // its attributes and security stay) and syncs it. A file with other hard

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/host/host_files.h"
+
 namespace confined {
 namespace {
 
@@ -90,14 +92,11 @@ bool Root::Read(const std::string& rel, std::string* bytes) const {
   int fd = OpenFile(dir, leaf, O_RDONLY, false);
   close(dir);
   if (fd < 0) return false;
-  bytes->clear();
-  char buffer[65536];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) bytes->append(buffer, static_cast<size_t>(n));
+  bool ok = host::ReadFileAt(fd, bytes);
   int why = errno;
   close(fd);
   errno = why;
-  return n == 0;
+  return ok;
 }
 
 bool Root::Write(const std::string& rel, const std::string& bytes) const {
@@ -107,13 +106,7 @@ bool Root::Write(const std::string& rel, const std::string& bytes) const {
   int fd = OpenFile(dir, leaf, O_WRONLY | O_CREAT, true);
   close(dir);
   if (fd < 0) return false;
-  bool ok = ftruncate(fd, 0) == 0;
-  for (size_t done = 0; ok && done < bytes.size();) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
-  }
-  ok = ok && fsync(fd) == 0;
+  bool ok = ftruncate(fd, 0) == 0 && host::WriteAllTo(fd, bytes);
   int why = errno;
   if (close(fd) != 0 && ok) return false;
   errno = why;

@@ -90,13 +90,7 @@ std::string Absolute(const std::string& root) {
 bool CreateCopy(const std::string& name, const std::string& bytes) {
   int fd = openat(folderFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  bool ok = true;
-  for (size_t done = 0; ok && done < bytes.size();) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
-  }
-  ok = ok && fsync(fd) == 0;
+  bool ok = host::WriteAllTo(fd, bytes);
   int why = errno;
   if (close(fd) != 0) ok = false;
   std::string dir = name.substr(0, name.rfind('/'));
