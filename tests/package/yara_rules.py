@@ -203,15 +203,19 @@ def write_script_samples(forge_bin, records, folder, extra):
             save("s%02d-not-space-%02x.txt" % (n, b), data[:at + 50] + bytes([b]) + data[at + 50:])
         # The pattern's end at the head region's edge, one past it, across
         # it; its start at the tail region's edge, one before it, across it.
+        # White space before or after it, or spread between its bytes (a
+        # match as long as the region: yara follows one over 4096 bytes).
         for d in (0, 1, 50):
+            k = 4096 + d - end if region == "head" else at + 4096 + d - len(data)
+            if k < 0:
+                continue
             if region == "head":
-                k = 4096 + d - end
-                if k >= 0:
-                    save("s%02d-edge%+d.txt" % (n, d), data[:at] + b" " * k + data[at:])
+                save("s%02d-edge%+d.txt" % (n, d), data[:at] + b" " * k + data[at:])
             else:
-                k = at + 4096 + d - len(data)
-                if k >= 0:
-                    save("s%02d-edge%+d.txt" % (n, d), data[:end] + b" " * k + data[end:])
+                save("s%02d-edge%+d.txt" % (n, d), data[:end] + b" " * k + data[end:])
+            gaps = [k // 99 + (i < k % 99) for i in range(99)]
+            spread = b"".join(bytes([c]) + b"\t" * g for c, g in zip(pattern, gaps)) + pattern[-1:]
+            save("s%02d-spread%+d.txt" % (n, d), data[:at] + spread + data[end:])
         # The gates from the sample without one: a line feed at the chunks'
         # edges (alone, or after a zero byte), a closing tag in the last 100
         # bytes, at their edge, after a zero byte.
