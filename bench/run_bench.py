@@ -551,8 +551,10 @@ def native_table(nat, lines, rows):
 
 def table(results):
     rows, lines = [], []
-    lines.append("Load average (1, 5, 15 min) %s at the start, %s at the end; %d cores." % (
-        load_text(results["load_before"]), load_text(results["load_after"]), os.cpu_count()))
+    busy = max(results["load_before"][0], results["load_after"][0]) > os.cpu_count() / 2
+    lines.append("Load average (1, 5, 15 min) %s at the start, %s at the end; %d cores.%s" % (
+        load_text(results["load_before"]), load_text(results["load_after"]), os.cpu_count(),
+        " Other work shared the machine: the targets are for an idle one." if busy else ""))
     lines.append("")
     for kind in ("big", "small"):
         nat = results.get("native", {}).get(kind)
