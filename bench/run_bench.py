@@ -238,20 +238,20 @@ def scan_variants(jobs):
 
 def native_figures(args, work, forge, offline, floor, kind, jobs):
     """Every native figure over one kind of tree (TREES)."""
-    spec = TREES[kind]
+    shape = TREES[kind]
     sizes = os.path.join(work, "record-sizes.txt")
     database = os.path.join(work, "sorvane-records.ldb")
     host = os.path.join(work, "worm-host.exe")
-    files_wanted = (args.small_files if kind == "small" else None) or args.files or spec["files"]
+    files_wanted = (args.small_files if kind == "small" else None) or args.files or shape["files"]
 
-    tree = ensure_tree(work, spec["dir"], files_wanted, spec["seed"], sizes, spec["compact"])
+    tree = ensure_tree(work, shape["dir"], files_wanted, shape["seed"], sizes, shape["compact"])
     samples_dir = os.path.join(tree, "Samples")
     count = write_samples(forge, samples_dir, host)
     total = sum(len(f) for _, _, f in os.walk(tree))
     folders = sum(1 for _ in os.walk(tree))
     size = sum(os.path.getsize(os.path.join(d, n)) for d, _, fs in os.walk(tree) for n in fs)
     depth = max(os.path.relpath(d, tree).count(os.sep) + 1 for d, _, _ in os.walk(tree))
-    log("%s: %d files (%d samples), %d folders, %.2f GB" % (spec["title"], total, count, folders,
+    log("%s: %d files (%d samples), %d folders, %.2f GB" % (shape["title"], total, count, folders,
                                                             size / 1e9))
     figures = {"kind": kind, "load_before": os.getloadavg(), "jobs_option": jobs,
                "tree": {"files": total, "samples": count, "folders": folders, "bytes": size,
