@@ -109,7 +109,8 @@ test-e2e: native $(WINE_FLAVOUR) program
 test-integrity: native $(WINE_FLAVOUR) program
 	@python3 bench/integrity.py --reduced --native $(NATIVE) --win32 $(WINE_BUILD) --program $(WINE_PROGRAM)
 
-# The benchmark (bench/run_bench.py; BENCH_FLAGS e.g. --runs 3 --no-wine).
+# The benchmark (bench/run_bench.py; BENCH_FLAGS e.g. --tree small --runs 3 --no-wine;
+# --tree big|small|both picks the native trees, both by default).
 bench: native $(WINE_FLAVOUR) program
 	@python3 bench/run_bench.py --native $(NATIVE) --win32 $(WINE_BUILD) --program $(WINE_PROGRAM) --work $(BUILD)/bench $(BENCH_FLAGS)
 
