@@ -43,10 +43,10 @@ asan:
 	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DSORVANE_SANITIZE=ON >/dev/null
 	@cmake --build $(ASAN) -j$(JOBS)
 
-# The native unit tests under ThreadSanitizer (the read-ahead's threads).
+# The threaded code under ThreadSanitizer: the emulation's tests and the tool.
 tsan:
 	@cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=Debug -DSORVANE_TSAN=ON >/dev/null
-	@cmake --build $(TSAN) -j$(JOBS) --target unit_tests --target sorvane-offline --target forge
+	@cmake --build $(TSAN) -j$(JOBS) --target emu_tests --target sorvane-offline --target forge
 
 # The Debian package of the native tools, checked (scripts/build-deb).
 deb: native
@@ -86,7 +86,7 @@ test-asan: asan
 # quarter of an hour under the thread sanitizer. The tool's own check of
 # --jobs runs its screens on four threads.
 test-tsan: tsan
-	@cd $(TSAN) && TSAN_OPTIONS=halt_on_error=1 ./tests/unit/unit_tests --gtest_brief=1 \
+	@cd $(TSAN) && TSAN_OPTIONS=halt_on_error=1 ./tests/emu/emu_tests --gtest_brief=1 \
 		--gtest_filter='EmuReadAhead*:EmuFileCache*'
 	@TSAN_OPTIONS=halt_on_error=1 tests/offline/jobs.sh $(TSAN)/tools/sorvane-offline/sorvane-offline \
 		$(TSAN)/tools/forge/forge $(TSAN)/jobs-check
