@@ -324,7 +324,9 @@ Found ReadEntry(Pool& p, FileScreen screen, Job& job, size_t index, bool warm) {
       ListDirectory(job.dirFd, name.c_str());
     }
   }
-  slot.state.store(2, std::memory_order_release);
+  // Sequentially consistent, as the load of walkWaiting after it in Work:
+  // either the walk sees the state, or the thread sees the walk waiting.
+  slot.state.store(2);
   return found;
 }
 
@@ -414,6 +416,19 @@ Slot* ReadySlot(uint64_t id, size_t index, uint64_t generation) {
   return &slot;
 }
 
+// How many threads should be at work: all over a cold tree; over a warm
+// one, one that only opens files, or the screens' workers.
+int Wanted(const Pool& p) { return !p.warm ? Threads : p.screen ? p.workers : 1; }
+
+// Wakes `count` threads (all for Threads or more).
+void Wake(int count) {
+  if (count >= Threads) {
+    pool->work.notify_all();
+    return;
+  }
+  for (int i = 0; i < count; ++i) pool->work.notify_one();
+}
+
 }  // namespace
 
 bool ReadAheadOn() {
@@ -438,7 +453,7 @@ uint64_t ReadAheadListing(int dirFd, const std::string& hostDir, const std::vect
   if (fd < 0) return 0;
   std::shared_ptr<Job> job;
   uint64_t id;
-  bool warm;
+  int wanted;
   {
     std::lock_guard<std::mutex> hold(pool->lock);
     id = ++pool->lastId;
@@ -448,19 +463,15 @@ uint64_t ReadAheadListing(int dirFd, const std::string& hostDir, const std::vect
     pool->reached = 0;
     pool->limit = Window;
     if (!pool->started) StartThreads(*pool);
-    warm = pool->warm;
+    wanted = Wanted(*pool);
   }
-  if (warm) {
-    pool->work.notify_one();
-  } else {
-    pool->work.notify_all();
-  }
+  Wake(wanted);
   return id;
 }
 
 void ReadAheadReached(uint64_t id, size_t index) {
   if (!id) return;
-  bool wake = false, one = false;
+  int wake = 0;
   {
     std::lock_guard<std::mutex> hold(pool->lock);
     if (!pool->job || pool->job->id != id) return;
@@ -471,17 +482,12 @@ void ReadAheadReached(uint64_t id, size_t index) {
     // the window is free, or the rest of the listing.
     const size_t size = pool->job->names.size();
     const size_t end = pool->limit + 1 < size ? pool->limit + 1 : size;
-    // Over a warm tree the one thread is woken once half the window is free.
+    // Over a warm tree the threads are woken once half the window is free.
     const size_t batch = pool->warm ? Window / 2 : Window / 4;
     const bool due = pool->idle > 0 && pool->next < end && (end - pool->next >= batch || end == size);
-    if (pool->warm && !pool->screen) {
-      one = due && pool->busy == 0;
-    } else {
-      wake = due && pool->busy < (pool->warm ? pool->workers : Threads);
-    }
+    if (due) wake = Wanted(*pool) - pool->busy;
   }
-  if (wake) pool->work.notify_all();
-  if (one) pool->work.notify_one();
+  Wake(wake);
 }
 
 void ReadAheadCloseWaiting() {
