@@ -222,7 +222,7 @@ int StrippedRegionsMatch(const std::string& content) {
   const std::string tail = whole ? head : strip(content.substr(content.size() - ScriptRegionSize));
   const int limit = whole ? int(length) : ScriptRegionSize;
   for (int i = 0; i < ScriptSignatureCount; ++i) {
-    const ScriptSignature& r = ScriptSignatureTable[i];
+    const ScriptSignature& r = PlainScriptSignatures()[i];
     if (r.PatternLength == 0 || r.PatternLength > ScriptPatternSize || length < r.PatternLength) continue;
     if (r.SizeRule == ScriptSizeExact && r.ReferenceSize != length) continue;
     if (r.SizeRule == ScriptSizeNear && std::abs(int64_t(r.ReferenceSize) - length) > ScriptSizeTolerance)
@@ -266,7 +266,7 @@ TEST_F(ScriptTest, MatchingInTheRegionsAsReadEqualsMatchingInTheStrippedText) {
   };
   int cases = 0, found = 0;
   for (int record = 1; record <= ScriptSignatureCount; ++record) {
-    const ScriptSignature& r = ScriptSignatureTable[record - 1];
+    const ScriptSignature& r = PlainScriptSignatures()[record - 1];
     const std::string p(reinterpret_cast<const char*>(r.Pattern), r.PatternLength);
     std::vector<long> sizes = {200, 4095, 4096, 4097, 8200};
     for (long d : {-4097L, -4096L, -3000L, 0L, 3000L, 4096L, 4097L}) sizes.push_back(long(r.ReferenceSize) + d);
