@@ -155,6 +155,36 @@ TEST_F(ScriptTest, EveryRecordFindsItsSampleAlsoReflowed) {
   }
 }
 
+// What the matcher reads of a file, and what a failure of each of those
+// reads leaves: unmatched and uncounted, except for a failed read of the
+// line feed gate when the closing tag gate passes.
+TEST_F(ScriptTest, ReadsAndFailedReads) {
+  const ScriptSignature& r = PlainScriptSignatures()[5];  // anywhere in the tail, any length
+  const std::string p(reinterpret_cast<const char*>(r.Pattern), r.PatternLength);
+  const struct {
+    const char* what;
+    std::string content;
+    int reads;     // the first chunk, the last chunk, the tag window, the regions
+    int survived;  // the first reads whose failure still leaves a match
+  } cases[] = {
+      {"line feed first, two regions", "\n" + std::string(9000, 'x') + p, 1 + 2, 0},
+      {"closing tag only, two regions", std::string(9000, 'x') + p + "</html>", 2 + 1 + 2, 2},
+      {"line feed first, one region", "\n" + std::string(3000, 'x') + p, 1 + 1, 0},
+  };
+  for (const auto& c : cases) {
+    const int before = emu::CallCount("_read");
+    ASSERT_EQ(Match(c.content), 6) << c.what;
+    EXPECT_EQ(emu::CallCount("_read") - before, c.reads) << c.what;
+    for (int n = 0; n < c.reads; ++n) {
+      emu::FailOperation("_read", File, ERROR_ACCESS_DENIED, 1, n);
+      const int infected = FilesInfected;
+      const bool survives = n < c.survived;
+      EXPECT_EQ(Match(c.content), survives ? 6 : 0) << c.what << ", read " << n << " fails";
+      EXPECT_EQ(FilesInfected, infected + (survives ? 1 : 0)) << c.what << ", read " << n << " fails";
+    }
+  }
+}
+
 TEST_F(ScriptTest, NearMissesOfTheSizeRulesAndRegions) {
   int misses = 0;
   for (int record = 1; record <= ScriptSignatureCount; ++record) {
