@@ -279,7 +279,8 @@ TEST_F(RowScreenTest, ScriptScreenMatchesWhereTheRowDoes) {
   ends.tailLength = ScreenEndSize - 1;
   ends.tail += 1;
   EXPECT_TRUE(ScriptRowMayAct(ends)) << "the last region cut short";
-  ends = EndsOf(TextWith(3000, 0, {}));
+  const Bytes small = TextWith(3000, 0, {});
+  ends = EndsOf(small);
   ends.headLength = 2000;
   EXPECT_TRUE(ScriptRowMayAct(ends)) << "a short file read in part";
 }
