@@ -86,7 +86,7 @@ test-asan: asan
 # quarter of an hour under the thread sanitizer.
 test-tsan: tsan
 	@cd $(TSAN) && TSAN_OPTIONS=halt_on_error=1 ./tests/unit/unit_tests --gtest_brief=1 \
-		--gtest_filter='EmuReadAhead*:EmuFileCache*'
+		--gtest_filter='EmuReadAhead*:EmuFileCache*:RowScreenThreads*'
 
 test-wine: $(WINE_FLAVOUR)
 	@if [ -x scripts/run-wine-tests ] && [ -f $(WINE_BUILD)/tests/wine/sorvane_wine_tests.exe ]; then \
