@@ -43,10 +43,10 @@ asan:
 	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DSORVANE_SANITIZE=ON >/dev/null
 	@cmake --build $(ASAN) -j$(JOBS)
 
-# The native unit tests under ThreadSanitizer (the read-ahead's threads).
+# The threaded code under ThreadSanitizer: the emulation's tests and the tool.
 tsan:
 	@cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=Debug -DSORVANE_TSAN=ON >/dev/null
-	@cmake --build $(TSAN) -j$(JOBS) --target unit_tests
+	@cmake --build $(TSAN) -j$(JOBS) --target emu_tests --target sorvane-offline --target forge
 
 # The Debian package of the native tools, checked (scripts/build-deb).
 deb: native
@@ -83,10 +83,13 @@ test-asan: asan
 	@cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure
 
 # Only the tests whose code runs threads: the whole suite takes over a
-# quarter of an hour under the thread sanitizer.
+# quarter of an hour under the thread sanitizer. The tool's own check of
+# --jobs runs its screens on four threads.
 test-tsan: tsan
-	@cd $(TSAN) && TSAN_OPTIONS=halt_on_error=1 ./tests/unit/unit_tests --gtest_brief=1 \
-		--gtest_filter='EmuReadAhead*:EmuFileCache*:RowScreenThreads*'
+	@cd $(TSAN) && TSAN_OPTIONS=halt_on_error=1 ./tests/emu/emu_tests --gtest_brief=1 \
+		--gtest_filter='EmuReadAhead*:EmuFileCache*'
+	@TSAN_OPTIONS=halt_on_error=1 tests/offline/jobs.sh $(TSAN)/tools/sorvane-offline/sorvane-offline \
+		$(TSAN)/tools/forge/forge $(TSAN)/jobs-check
 
 test-wine: $(WINE_FLAVOUR)
 	@if [ -x scripts/run-wine-tests ] && [ -f $(WINE_BUILD)/tests/wine/sorvane_wine_tests.exe ]; then \
@@ -106,7 +109,8 @@ test-e2e: native $(WINE_FLAVOUR) program
 test-integrity: native $(WINE_FLAVOUR) program
 	@python3 bench/integrity.py --reduced --native $(NATIVE) --win32 $(WINE_BUILD) --program $(WINE_PROGRAM)
 
-# The benchmark (bench/run_bench.py; BENCH_FLAGS e.g. --runs 3 --no-wine).
+# The benchmark (bench/run_bench.py; BENCH_FLAGS e.g. --tree small --runs 3 --no-wine;
+# --tree big|small|both picks the native trees, both by default).
 bench: native $(WINE_FLAVOUR) program
 	@python3 bench/run_bench.py --native $(NATIVE) --win32 $(WINE_BUILD) --program $(WINE_PROGRAM) --work $(BUILD)/bench $(BENCH_FLAGS)
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the benchmark's reproducible clean tree.
 
-usage: make_tree.py DIR [--files N] [--seed S] [--sizes FILE]
+usage: make_tree.py DIR [--files N] [--seed S] [--sizes FILE] [--compact]
 
 N files (default 100,000) in nested folders (depth up to 6, one large
 system-like folder), by count about 40% text and web pages (with and
@@ -10,6 +10,12 @@ DLLs whose sizes follow the backdoor records' sizes (FILE: one size a line,
 from `signature-export sizes`; some files have exactly a record's size),
 10% ZIP and RAR archives (some encrypted) and 20% other binaries. The same
 seed always gives the same bytes. Prints the number of files and bytes.
+
+--compact writes the other kind of tree a scanner meets: N small files
+(most of a few KB, none over 128 KB) in folders up to 12 deep with a
+handful of files each, by count about 40% text and web pages, 35% PE
+executables and DLLs (some of exactly a record's size where a record is
+that small), 5% small ZIP archives and 20% other binaries.
 The forged samples are written separately (run_bench.py), since every scan
 removes or repairs them.
 """
@@ -219,15 +225,78 @@ def other_file(rng, pool):
     return pool.take(size)
 
 
-def make_folders(rng, root, count):
-    """Folder paths below root: a few top-level trees, nested up to 6 levels."""
+def compact_text(rng, ext):
+    """A page, script or text file of 200 bytes to 32 KB."""
+    size = log_size(rng, 200, 32 * 1024)
+    eol = "\r\n" if rng.random() < 0.5 else "\n"
+    lines = text_lines(rng, max(1, size // 72))
+    if ext in PAGE_EXTS:
+        return eol.join(["<html>", "<head><title>%s</title></head>" % rng.choice(WORDS), "<body>"] +
+                        ["<p>%s</p>" % l for l in lines] + ["</body>", "</html>", ""]).encode()
+    return (eol.join(lines) + eol).encode()
+
+
+def compact_pe(rng, pool, sizes, ext):
+    """A PE image of 1 KB to 128 KB; one in ten of a record's size where
+    some record is that small."""
+    small = [s for s in sizes if s <= 128 * 1024]
+    if small and rng.random() < 0.1:
+        size = rng.choice(small)
+    else:
+        size = log_size(rng, 1024, 128 * 1024)
+    return pe_file(rng, pool, size, ext != ".exe")
+
+
+def compact_zip(rng, pool):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w") as z:
+        for i in range(rng.randint(1, 3)):
+            name = "%s%d%s" % (rng.choice(WORDS), i, rng.choice(TEXT_EXTS))
+            data = "\n".join(text_lines(rng, rng.randint(1, 100))).encode()
+            z.writestr(zipfile.ZipInfo(name, (2004, 3, 1, 12, 0, 0)), data,
+                       compress_type=zipfile.ZIP_DEFLATED)
+    return buf.getvalue()
+
+
+def write_compact(rng, pool, root, files, sizes):
+    """The compact tree: small files, deep folders of a few files each."""
+    folders = make_folders(rng, root, max(8, files // 6), depth=11)
+    for f in folders:
+        os.makedirs(f, exist_ok=True)
+    total = 0
+    for i in range(files):
+        folder = rng.choice(folders[1:])
+        kind = rng.random()
+        if kind < 0.40:
+            ext = rng.choice(TEXT_EXTS + PAGE_EXTS + SCRIPT_EXTS)
+            data = compact_text(rng, ext)
+        elif kind < 0.75:
+            ext = rng.choice(PE_EXTS)
+            data = compact_pe(rng, pool, sizes, ext)
+        elif kind < 0.80:
+            ext = ".zip"
+            data = compact_zip(rng, pool)
+        else:
+            ext = rng.choice(OTHER_EXTS)
+            size = log_size(rng, 100, 48 * 1024)
+            data = bytes(size) if rng.random() < 0.2 else pool.take(size)
+        name = "%s_%d%s" % (rng.choice(WORDS), i, ext)
+        with open(os.path.join(folder, name), "wb") as out:
+            out.write(data)
+        total += len(data)
+    return total, len(folders)
+
+
+def make_folders(rng, root, count, depth=5):
+    """Folder paths below root: a few top-level trees, nested up to depth + 1
+    levels."""
     folders, seen = [root], set()
     tops = ["Program Files", "WINDOWS", "Documents and Settings", "Users", "data.v2", "Games"]
     for t in tops:
         folders.append(os.path.join(root, t))
     while len(folders) < count:
         parent = rng.choice(folders[1:])
-        if os.path.relpath(parent, root).count(os.sep) >= 5:
+        if os.path.relpath(parent, root).count(os.sep) >= depth:
             continue
         name = "%s%s" % (rng.choice(WORDS).capitalize(), rng.choice(["", "", str(len(folders)), ".d", " Files"]))
         path = os.path.join(parent, name)
@@ -248,6 +317,10 @@ def main():
     sizes = sorted(int(l) for l in open(opt("--sizes", ""))) if "--sizes" in args else [3745, 2870272]
     rng = random.Random(seed)
     pool = Bytes(rng)
+    if "--compact" in args:
+        total, folders = write_compact(rng, pool, root, files, sizes)
+        print("files %d bytes %d folders %d" % (files, total, folders))
+        return
     folders = make_folders(rng, root, max(8, files // 25))
     big = folders[2]  # WINDOWS: one folder with many entries, like a system folder
     for f in folders:

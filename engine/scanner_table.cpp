@@ -7,11 +7,12 @@
 #include "scanners/worm_disinfector.h"
 
 // Backdoor and archive copies first, then script pages, then infected
-// executables; a row without a name ends the table.
+// executables; a row without a name ends the table. Every row has its
+// screened part (what it leaves for a file it would not act on).
 const ScannerEntry ScannerTable[] = {
-    {"W32/Murkel.Trojan", ScanBackdoorFile},
-    {"W32/Joleee.Worm", ScanScriptFile},
-    {"W32/Joleee.Worm", ScanWormFile},
+    {"W32/Murkel.Trojan", ScanBackdoorFile, ScreenedBackdoorFile},
+    {"W32/Joleee.Worm", ScanScriptFile, ScreenedScriptFile},
+    {"W32/Joleee.Worm", ScanWormFile, ScreenedWormFile},
     {nullptr, nullptr},
 };
 

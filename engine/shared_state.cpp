@@ -28,6 +28,7 @@ char ProgramFilesPattern[PathBufferSize];
 char LogLine[LogLineSize];
 char StatusText[StatusTextSize];
 HWND MainWindow;
+bool (*EntryScreenedOut)(const char* path);
 
 void ResetSharedState() {
   ScanInProgress = CancelRequested = SummaryStarted = 0;
@@ -44,5 +45,6 @@ void ResetSharedState() {
   std::memset(LogLine, 0, sizeof LogLine);
   std::memset(StatusText, 0, sizeof StatusText);
   MainWindow = nullptr;
+  EntryScreenedOut = nullptr;
   ClearResultSinks();
 }

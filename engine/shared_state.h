@@ -15,6 +15,9 @@ typedef int (*FileScanner)(const char* name, const char* path);
 struct ScannerEntry {
   const char* name;  // a row without a name ends the table
   FileScanner routine;
+  // What the row leaves behind for a file it would not act on, without
+  // reading it: run instead of `routine` for a file a screen ruled out.
+  FileScanner screened = nullptr;
 };
 
 // Sizes of the shared text buffers.
@@ -76,6 +79,13 @@ extern char StatusText[StatusTextSize];
 
 // The main dialog's window, target of the two requests; 0 until SCAN.
 extern HWND MainWindow;
+
+// Asked by a drive walk for each file it hands to the real scanner table:
+// true when the host has already read the file and found that no row could
+// act on it, so each row's `screened` part runs instead of the row. Null
+// (every file goes through the rows) unless the host sets it; the Windows
+// program never does.
+extern bool (*EntryScreenedOut)(const char* path);
 
 // Puts every shared item back to its program-start value, result sinks
 // included (tests only).

@@ -55,6 +55,14 @@ void HandleEntry(const char* entryPath, const WIN32_FIND_DATAA& data) {
     DetectingRow->routine(DetectingRow->name, entryPath);
     return;
   }
+  // A file the host's readers ruled out: each row leaves what it would
+  // have left, without reading the file. Only drive walks with the real
+  // table ask; a single file and the memory scan's walks always scan.
+  if (EntryScreenedOut && !SingleFileMode && !MemoryAction && ActiveScannerTable == ScannerTable &&
+      EntryScreenedOut(entryPath)) {
+    for (const ScannerEntry* row = ActiveScannerTable; row->name; ++row) row->screened(row->name, entryPath);
+    return;
+  }
   for (const ScannerEntry* row = ActiveScannerTable; row->name; ++row) {
     if (row->routine(row->name, entryPath) != 0) {
       if (SingleFileMode && FileDetected) DetectingRow = row;

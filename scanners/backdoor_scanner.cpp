@@ -64,6 +64,12 @@ void ActOnDetectedFile(const char* path, const char* name) {
   }
 }
 
+int ScreenedBackdoorFile(const char*, const char* path) {
+  if (InfectedInMemory == 1) InfectedInMemory = 0;
+  if (std::strlen(path) < sizeof CurrentScanFile) CurrentScanFile[0] = 0;
+  return 0;
+}
+
 int ScanBackdoorFile(const char* name, const char* path) {
   // Second call of the memory pass: the process is gone, act on its image.
   if (MemoryAction && MainWindow) {

@@ -7,6 +7,9 @@
 // FileScanner: non-zero when a signature record matched; 0 otherwise,
 // also after an archive matcher's detection and after the memory action.
 int ScanBackdoorFile(const char* name, const char* path);
+// What ScanBackdoorFile leaves for a file it would not act on, without
+// reading it: the memory report's flag cleared and CurrentScanFile empty.
+int ScreenedBackdoorFile(const char* name, const char* path);
 
 // The action step on a recognised, closed file, by ActionMode: delete
 // (terminating the processes running it, or scheduling the removal for the

@@ -42,7 +42,18 @@ void Act(const char* path, const char* name) {
   }
 }
 
+void PreparePatterns() {
+  if (PatternsPrepared) return;
+  PatternsPrepared = true;
+  PrepareScriptSignatures();
+}
+
 }  // namespace
+
+int ScreenedScriptFile(const char*, const char*) {
+  PreparePatterns();
+  return 0;
+}
 
 int ScanScriptFile(const char*, const char* path) {
   // The memory scan's second walk of an image this row recognised: the
@@ -52,10 +63,7 @@ int ScanScriptFile(const char*, const char* path) {
     Act(path, CurrentDetection);
     return 1;
   }
-  if (!PatternsPrepared) {
-    PatternsPrepared = true;
-    PrepareScriptSignatures();
-  }
+  PreparePatterns();
   const int fd = _open(path, ReadOnlyBinary, ReadWritePermission);
   if (fd < 0) return 0;
   const ScriptSignature* match = nullptr;

@@ -5,3 +5,6 @@
 
 // FileScanner: 1 when the file matched a record, whatever was then done.
 int ScanScriptFile(const char* name, const char* path);
+// What ScanScriptFile leaves for a file it would not act on, without
+// reading it: the patterns prepared.
+int ScreenedScriptFile(const char* name, const char* path);

@@ -9,6 +9,10 @@
 // FileScanner: 1 only when a detection was recorded in SingleFileMode;
 // 0 otherwise, also after acting on an infected file.
 int ScanWormFile(const char* name, const char* path);
+// What ScanWormFile leaves for a file it would not act on: the
+// attribute step it takes before reading (set to the archive attribute
+// and back), without reading the file.
+int ScreenedWormFile(const char* name, const char* path);
 
 // 1 when the open file carries `variant` (and, with `repair`, has been
 // repaired: host entry point back, worm section gone, file cut where the

@@ -52,19 +52,35 @@ void RepairFile(const char* path) {
   }
 }
 
-}  // namespace
-
-int ScanWormFile(const char* name, const char* path) {
+// The row's first step, before it reads the file: the path becomes
+// CurrentScanFile and the file's attributes the archive attribute alone
+// (*reset: they were something else, to be set back). False when the row
+// stops here.
+bool OpenAttributes(const char* path, DWORD* attributes, bool* reset) {
   // A path that does not fit CurrentScanFile is skipped, never truncated.
-  if (!CopyText(CurrentScanFile, path)) return 0;
-
-  const DWORD attributes = GetFileAttributesA(path);
-  if (attributes == 0 || attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  if (!CopyText(CurrentScanFile, path)) return false;
+  *attributes = GetFileAttributesA(path);
+  if (*attributes == 0 || *attributes == INVALID_FILE_ATTRIBUTES) return false;
   // Most files carry the archive attribute alone. Setting and restoring the
   // value a file already has changes nothing but costs two system calls per
   // file (and moves the change time on some file systems): skip both then.
-  const bool reset = attributes != FILE_ATTRIBUTE_ARCHIVE;
-  if (reset && !SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE)) return 0;
+  *reset = *attributes != FILE_ATTRIBUTE_ARCHIVE;
+  return !*reset || SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
+}
+
+}  // namespace
+
+int ScreenedWormFile(const char*, const char* path) {
+  DWORD attributes;
+  bool reset;
+  if (OpenAttributes(path, &attributes, &reset) && reset) SetFileAttributesA(path, attributes);
+  return 0;
+}
+
+int ScanWormFile(const char* name, const char* path) {
+  DWORD attributes;
+  bool reset;
+  if (!OpenAttributes(path, &attributes, &reset)) return 0;
 
   const int fd = _open(path, ReadOnlyBinary, ReadWritePermission);
   if (fd < 0) {

@@ -537,6 +537,17 @@ int _access(const char* path, int mode) {
 }
 
 namespace emu {
+
+bool ScreenedOut(const char* path) {
+  // The checks of a plain read's _open: a file it would refuse is never
+  // screened out, so its row still meets the refusal.
+  HostEntry scratch;
+  DWORD error;
+  const HostEntry* e = ResolveKept(path, &scratch, &error);
+  if (!e || !e->exists || e->isRoot || !::host::MayOpen(e->st, false)) return false;
+  return ReadAheadScreenedOut(e->dir->host, e->name, HostGeneration());
+}
+
 int64_t BytesRead() { return bytesRead; }
 size_t OpenDescriptors() { return openFiles.size(); }
 }  // namespace emu

@@ -3,7 +3,9 @@
 // destroyed, so that a thread still reading at exit touches nothing freed.
 // Only the walk's thread sets the current listing, so it reads it without
 // the lock; what a thread took of an entry sits in a ring of slots, each
-// published by its state.
+// published by its state. With a screen set, the pool reads the ends of
+// every regular file it opens (over a warm tree too) and screens them
+// there, so the walk never reads a file that no row could act on.
 #include "platform/emu/read_ahead.h"
 
 #include <dirent.h>
@@ -51,17 +53,24 @@ constexpr int WarmAfter = 64;
 constexpr size_t CheckEvery = 8;
 
 // What a thread took of one entry.
+enum class Verdict { None, MayAct, ScreenedOut };
+
 struct Slot {
+  // Set under the pool's lock when a thread takes the entry: state 1, then
+  // the index; state 2 once the rest is written. A reader loads the index,
+  // then the state: entry i is ready when they read i and 2.
   std::atomic<int> state{0};  // 0: nothing, 1: being read, 2: ready
-  size_t index = 0;
+  std::atomic<size_t> index{0};
   bool listed = false;  // `status` holds the entry's lstat
   struct stat status;
   int fd = -1;  // a regular file's descriptor until the walk takes it
+  Verdict verdict = Verdict::None;
 
   void Clear() {
     if (fd >= 0) close(fd);
     fd = -1;
     listed = false;
+    verdict = Verdict::None;
   }
 };
 
@@ -99,6 +108,14 @@ struct Pool {
   size_t closingCount = 0;
   bool closingNow = false;  // a thread is closing descriptors taken from the list
   std::condition_variable closed;
+  // The screen, and how many threads may run it at once.
+  FileScreen screen = nullptr;
+  int workers = 1;
+  int screening = 0;
+  std::condition_variable screenFree;
+  // The walk waits for an entry a thread is reading.
+  std::atomic<bool> walkWaiting{false};
+  std::condition_variable published;
 };
 Pool* pool = new Pool;  // never deleted (see the top)
 
@@ -110,7 +127,7 @@ long NextEntry(Pool& p) {
   if (!p.job) return -1;
   const size_t size = p.job->names.size();
   if (p.warm) {
-    if (p.busy > 0) return -1;
+    if (p.busy >= (p.screen ? p.workers : 1)) return -1;
     if (p.next < p.reached) p.next = p.reached;
   }
   return p.next < size && p.next <= p.limit ? long(p.next) : -1;
@@ -157,6 +174,63 @@ bool BlocksCached(int fd, off_t size) {
   const off_t last = (size - 1) / off_t(Block);
   const off_t from = last > 1 ? last - 1 : 1;  // as the full read
   return cached(0) && (last == 0 || cached(from)) && (last <= from || cached(last));
+}
+
+// Reads `count` bytes at `offset` as ReadFindingCached does; false when
+// not all of them could be read. *cached turns false when they were not
+// all in the page cache.
+bool ReadAllNoting(int fd, uint8_t* buffer, size_t count, off_t offset, bool* cached) {
+  struct iovec v = {buffer, count};
+  if (preadv2(fd, &v, 1, offset, RWF_NOWAIT) == ssize_t(count)) return true;
+  *cached = false;
+  return pread(fd, buffer, count, offset) == ssize_t(count);
+}
+
+// Runs the pool's screen, on at most its `workers` threads at a time.
+Verdict Screen(Pool& p, FileScreen screen, const ScreenBytes& bytes) {
+  {
+    std::unique_lock<std::mutex> hold(p.lock);
+    p.screenFree.wait(hold, [&p] { return p.screening < p.workers; });
+    ++p.screening;
+  }
+  const bool mayAct = screen(bytes);
+  {
+    std::lock_guard<std::mutex> hold(p.lock);
+    --p.screening;
+  }
+  p.screenFree.notify_one();
+  return mayAct ? Verdict::MayAct : Verdict::ScreenedOut;
+}
+
+// OpenOnly, then reads the file's ends (the same blocks OpenAndRead reads)
+// and screens them; *verdict stays None when a read fell short.
+int OpenReadAndScreen(Pool& p, FileScreen screen, int dirFd, const char* name, const struct stat& listed,
+                      Found* found, Verdict* verdict) {
+  struct stat st;
+  int fd = OpenOnly(dirFd, name, listed, &st);
+  if (fd < 0) return -1;
+  uint8_t head[Block], ends[2 * Block];
+  bool cached = true, read;
+  ScreenBytes bytes{};
+  bytes.length = st.st_size;
+  bytes.fd = fd;
+  if (st.st_size <= off_t(2 * Block)) {
+    read = ReadAllNoting(fd, ends, size_t(st.st_size), 0, &cached);
+    bytes.head = ends;
+    bytes.headLength = size_t(st.st_size);
+  } else {
+    const off_t last = (st.st_size - 1) / off_t(Block);
+    const off_t from = (last > 1 ? last - 1 : 1) * off_t(Block);
+    const size_t tail = size_t(st.st_size - from);  // more than one block
+    read = ReadAllNoting(fd, head, Block, 0, &cached) && ReadAllNoting(fd, ends, tail, from, &cached);
+    bytes.head = head;
+    bytes.headLength = Block;
+    bytes.tail = ends + (tail - Block);
+    bytes.tailLength = Block;
+  }
+  *found = cached ? Found::Cached : Found::NotCached;
+  if (read) *verdict = Screen(p, screen, bytes);
+  return fd;
 }
 
 // OpenOnly, then reads the file's first block and its last two
@@ -231,17 +305,17 @@ void ListDirectory(int dirFd, const char* name) {
   close(fd);
 }
 
-Found ReadEntry(Job& job, size_t index, bool warm) {
+Found ReadEntry(Pool& p, FileScreen screen, Job& job, size_t index, bool warm) {
   Slot& slot = job.slots[index % Ring];
-  slot.state.store(1, std::memory_order_relaxed);
   slot.Clear();  // an entry the walk has left behind
-  slot.index = index;
   const std::string& name = job.names[index];
   Found found = Found::Unknown;
   if (name != "." && name != "..") {
     slot.listed = fstatat(job.dirFd, name.c_str(), &slot.status, AT_SYMLINK_NOFOLLOW) == 0;
     if (slot.listed && S_ISREG(slot.status.st_mode)) {
-      if (warm && index % CheckEvery != 0) {
+      if (screen) {
+        slot.fd = OpenReadAndScreen(p, screen, job.dirFd, name.c_str(), slot.status, &found, &slot.verdict);
+      } else if (warm && index % CheckEvery != 0) {
         slot.fd = OpenOnly(job.dirFd, name.c_str(), slot.status);
       } else {
         slot.fd = OpenAndRead(job.dirFd, name.c_str(), slot.status, &found, warm);
@@ -261,6 +335,7 @@ void Work(Pool* p) {
     std::shared_ptr<Job> job;
     size_t index;
     bool warm;
+    FileScreen screen;
     {
       std::unique_lock<std::mutex> hold(p->lock);
       if (p->closingCount && !p->closingNow) {
@@ -287,11 +362,19 @@ void Work(Pool* p) {
       --p->idle;
       job = p->job;
       index = p->next++;
+      Slot& slot = job->slots[index % Ring];
+      slot.state.store(1);
+      slot.index.store(index);
       ++p->busy;
       reading = true;
       warm = p->warm;
+      screen = p->screen;
     }
-    found = ReadEntry(*job, index, warm);
+    found = ReadEntry(*p, screen, *job, index, warm);
+    if (p->walkWaiting.load()) {
+      std::lock_guard<std::mutex> hold(p->lock);
+      p->published.notify_all();
+    }
   }
 }
 
@@ -316,6 +399,8 @@ void ResetReadAhead() {
   pool->closingCount = 0;
   pool->cachedInARow = 0;
   pool->warm = false;
+  pool->screen = nullptr;
+  pool->workers = 1;
 }
 ResetHook readAheadHook(ResetReadAhead);
 
@@ -325,7 +410,7 @@ Slot* ReadySlot(uint64_t id, size_t index, uint64_t generation) {
   Job* job = pool->job.get();
   if (!id || !job || job->id != id || job->generation != generation) return nullptr;
   Slot& slot = job->slots[index % Ring];
-  if (slot.state.load(std::memory_order_acquire) != 2 || slot.index != index) return nullptr;
+  if (slot.index.load() != index || slot.state.load() != 2) return nullptr;
   return &slot;
 }
 
@@ -343,6 +428,8 @@ void SetReadAhead(bool on) {
   onSetting = on ? 1 : 0;
   if (!on) ResetReadAhead();
 }
+
+void SetFileScreen(FileScreen screen, int workers) { SetReadAheadScreen(screen, workers); }
 
 uint64_t ReadAheadListing(int dirFd, const std::string& hostDir, const std::vector<std::string>& names,
                           uint64_t generation) {
@@ -387,10 +474,10 @@ void ReadAheadReached(uint64_t id, size_t index) {
     // Over a warm tree the one thread is woken once half the window is free.
     const size_t batch = pool->warm ? Window / 2 : Window / 4;
     const bool due = pool->idle > 0 && pool->next < end && (end - pool->next >= batch || end == size);
-    if (pool->warm) {
+    if (pool->warm && !pool->screen) {
       one = due && pool->busy == 0;
     } else {
-      wake = due;
+      wake = due && pool->busy < (pool->warm ? pool->workers : Threads);
     }
   }
   if (wake) pool->work.notify_all();
@@ -419,6 +506,37 @@ bool ReadAheadStatus(uint64_t id, size_t index, uint64_t generation, struct stat
   Slot* slot = ReadySlot(id, index, generation);
   if (!slot || !slot->listed) return false;
   *st = slot->status;
+  return true;
+}
+
+void SetReadAheadScreen(FileScreen screen, int workers) {
+  std::lock_guard<std::mutex> hold(pool->lock);
+  pool->screen = screen;
+  pool->workers = workers > 0 ? workers : 1;
+}
+
+bool ReadAheadScreenedOut(const std::string& hostDir, const std::string& name, uint64_t generation) {
+  Job* job = pool->job.get();
+  if (!job || !pool->screen) return false;
+  const size_t index = pool->reached;
+  if (index >= job->names.size() || job->names[index] != name || job->hostDir != hostDir) return false;
+  if (job->generation != generation) return false;
+  Slot& slot = job->slots[index % Ring];
+  if (!ReadySlot(job->id, index, generation)) {
+    // An entry a thread has taken is being read into its slot (a slot is
+    // taken again only for an entry a window beyond the walk's); one no
+    // thread has taken yet the walk reads itself.
+    std::unique_lock<std::mutex> hold(pool->lock);
+    if (pool->job.get() != job || index >= pool->next) return false;
+    pool->walkWaiting.store(true);
+    pool->published.wait(hold, [&slot] { return slot.state.load() == 2; });
+    pool->walkWaiting.store(false);
+  }
+  Slot* ready = ReadySlot(job->id, index, generation);
+  if (!ready || ready->verdict != Verdict::ScreenedOut || ready->fd < 0) return false;
+  const int fd = ready->fd;
+  ready->fd = -1;
+  ReadAheadClose(fd);
   return true;
 }
 

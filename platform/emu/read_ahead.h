@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/emu/file_screen.h"
+
 namespace emu {
 
 // Starts reading ahead the entries `names` (in the walk's order; "." and
@@ -51,6 +53,16 @@ void ReadAheadClose(int fd);
 // Closes at once every descriptor still waiting (before the emulation
 // changes a host file).
 void ReadAheadCloseWaiting();
+
+// Screens every regular file the pool reads, on at most `workers` threads
+// at a time (reads in flight stay the pool's); null turns screening off.
+void SetReadAheadScreen(FileScreen screen, int workers);
+
+// True when the pool screened entry `name` of `hostDir`, the entry the walk
+// last reached, and found that no row could act on it, and the host
+// generation is still the listing's. Its descriptor is then closed. Waits
+// for an entry the pool is reading at the moment.
+bool ReadAheadScreenedOut(const std::string& hostDir, const std::string& name, uint64_t generation);
 
 // Whether listings are read ahead: on unless SORVANE_READ_AHEAD=0 is in
 // the environment or the control API turned it off.

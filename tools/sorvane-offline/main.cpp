@@ -15,6 +15,7 @@
 #include "tools/sorvane-offline/hibernation.h"
 #include "tools/sorvane-offline/image.h"
 #include "tools/sorvane-offline/events.h"
+#include "tools/sorvane-offline/file_screens.h"
 #include "tools/sorvane-offline/options.h"
 #include "tools/sorvane-offline/system_setup.h"
 #include "tools/sorvane-offline/yara_rules.h"
@@ -156,6 +157,7 @@ int main(int argc, char** argv) {
     return EndEarly(error);
   }
   AddEmulatedProcesses(options.processes);
+  StartFileScreens(options.jobs ? options.jobs : DefaultJobs());
   emu::ScriptAnswers(options.answers);
   if (!StartEvents(options.events, &error)) {
     std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/system.h"
@@ -15,7 +16,7 @@ const char* const OfflineUsage =
     "                       [--registry FILE.reg] [--save-registry FILE.reg] [--save-changes FILE.reg]\n"
     "                       [--platform 9x|nt4|nt5|nt6|other] [--windows-dir C:\\WINDOWS]\n"
     "                       [--process PID=PATH[:unkillable][:service=NAME]]...\n"
-    "                       [--events FILE|-]\n"
+    "                       [--events FILE|-] [--jobs N]\n"
     "Scans the directories given as drives and acts on what it finds (deletes\n"
     "infected files). Results lines go to stdout, then the final status, the\n"
     "removals scheduled for the next start and a requested restart.\n"
@@ -35,6 +36,9 @@ const char* const OfflineUsage =
     "hard links is not written, and a read-only mount is not written at all.\n"
     "Each entry that could not be examined is named on stderr with the reason\n"
     "(\"not scanned: PATH: REASON\"), then their count.\n"
+    "--jobs N matches files on up to N threads while one thread acts on them in\n"
+    "the walk's order (default: the cores the process may use); the output is\n"
+    "the same for every N, and --jobs 1 reads and matches on one thread.\n"
     "--yara-rules FILE writes the detection data as YARA rules (\"-\": stdout).\n"
     "Exit code: 0 complete and nothing found, 1 something found, 2 bad\n"
     "arguments, a missing directory, a registry file that cannot be read (a\n"
@@ -168,6 +172,15 @@ bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* e
         return false;
       }
       options->events = value;
+    } else if (name == "--jobs") {
+      if (!takeValue()) return false;
+      char* end = nullptr;
+      const long jobs = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end || jobs < 1 || jobs > 256) {
+        *error = "bad --jobs '" + value + "': expected a number from 1 to 256";
+        return false;
+      }
+      options->jobs = int(jobs);
     } else if (name == "--process") {
       if (!takeValue()) return false;
       ProcessOption process;

@@ -24,6 +24,7 @@ struct OfflineOptions {
   std::string windowsDir;    // Windows path of the Windows directory
   std::vector<ProcessOption> processes;  // running processes for the memory scan
   std::string events;                    // JSON lines of the results ("-": stdout), or empty
+  int jobs = 0;                          // threads that match at once (0: the cores)
   RescueOptions rescue;                  // --volume, --action, --report
   ImageOptions image;                    // --image, --format, --partition, --allow-backing
 };

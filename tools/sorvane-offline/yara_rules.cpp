@@ -1,24 +1,25 @@
 // The YARA rule file: one rule per encrypted-archive matcher, per archive
 // record and per backdoor record, in the order the backdoor scanner tries
-// them. Each search stops at its first match, so every rule also requires
-// that no rule before it in the same search matched (a chain of private
-// "seen" rules); a file thus matches the one rule whose detection the
-// scanner reports. Headers are read with uint8/uint16/uint32 at the
-// offsets the probes read, with the probes' 32-bit arithmetic, and every
+// them, then the script records (yara_script_rules.cpp). Each search
+// stops at its first match, so every rule also requires that no rule
+// before it in the same search matched (a chain of private "seen" rules);
+// a file thus matches the rules of the detections the scanner reports.
+// Headers are read with uint8/uint16/uint32 at the offsets the probes
+// read, with the probes' 32-bit arithmetic, and every
 // read the probes need whole is bounded by filesize first (a read past the
 // end leaves a YARA condition undefined, which `not` would not turn true).
 #include "tools/sorvane-offline/yara_rules.h"
 
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "scanners/signature_match.h"
 #include "scanners/signature_record.h"
+#include "tools/sorvane-offline/yara_rule_text.h"
+#include "tools/sorvane-offline/yara_script_rules.h"
 #include "tools/version/version.h"
 
 namespace {
@@ -45,39 +46,10 @@ const Matcher kMatchers[] = {
     {"W32/Bagle.Aa.Worm", false, false, 0x4400, 0x7800, 0x10400, 0x12400, true},
 };
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  va_list args, again;
-  va_start(args, format);
-  va_copy(again, args);
-  const int length = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
-  std::string out(length > 0 ? size_t(length) : 0, '\0');
-  if (length > 0) std::vsnprintf(&out[0], out.size() + 1, format, again);
-  va_end(again);
-  return out;
-}
-
 std::string Hex(const uint8_t* bytes, int count) {
   std::string out;
-  for (int i = 0; i < count; ++i) out += Format(i ? " %02X" : "%02X", bytes[i]);
+  for (int i = 0; i < count; ++i) out += YaraFormat(i ? " %02X" : "%02X", bytes[i]);
   return out;
-}
-
-// "W32/Murkel.A.Backdoor" -> "W32_Murkel_A_Backdoor".
-std::string Identifier(const char* name) {
-  std::string out;
-  for (const char* p = name; *p; ++p) out += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-  return out;
-}
-
-std::string Quoted(const char* text) {
-  std::string out = "\"";
-  for (const char* p = text; *p; ++p) {
-    if (*p == '"' || *p == '\\') out += '\\';
-    out += *p;
-  }
-  return out + "\"";
 }
 
 const char* SizeRuleName(uint32_t rule) {
@@ -91,9 +63,9 @@ const char* SizeRuleName(uint32_t rule) {
 
 // The size rule on filesize; empty for AnySize.
 std::string SizeCondition(const SignatureRecord& r) {
-  if (r.SizeRule == ExactSize) return Format("filesize == %u", r.FileSize);
+  if (r.SizeRule == ExactSize) return YaraFormat("filesize == %u", r.FileSize);
   if (r.SizeRule == NearSize)
-    return Format("filesize > %lld and filesize < %lld", (long long)r.FileSize - SizeTolerance,
+    return YaraFormat("filesize > %lld and filesize < %lld", (long long)r.FileSize - SizeTolerance,
                   (long long)r.FileSize + SizeTolerance);
   return "";
 }
@@ -105,23 +77,23 @@ std::string SizeCondition(const SignatureRecord& r) {
 std::string Located(const char* string, int32_t offset) {
   const char* kSection = "uint16(0x3C) + 248 + 40 * %s";
   auto field = [&](const char* index, int at) {
-    return Format("uint32(%s + %d)", Format(kSection, index).c_str(), at);
+    return YaraFormat("uint32(%s + %d)", YaraFormat(kSection, index).c_str(), at);
   };
   const std::string count = "uint16(uint16(0x3C) + 6)", headers = "uint32(uint16(0x3C) + 84)";
   std::string s;
-  s += Format("for any a in ((uint32(uint16(0x3C) + 40) + 0x%08X) & 0xFFFFFFFF) : (\n", uint32_t(offset));
-  s += Format("        (%s == 0 and ((a != 0 and %s at a) or (a == 0 and %s at %s)))\n", count.c_str(),
+  s += YaraFormat("for any a in ((uint32(uint16(0x3C) + 40) + 0x%08X) & 0xFFFFFFFF) : (\n", uint32_t(offset));
+  s += YaraFormat("        (%s == 0 and ((a != 0 and %s at a) or (a == 0 and %s at %s)))\n", count.c_str(),
               string, string, headers.c_str());
-  s += Format("        or for any i in (0..%s - 1) : (\n", count.c_str());
-  s += Format("          (((%s + %s) & 0xFFFFFFFF) > a or i == %s - 1)\n", field("i", 12).c_str(),
+  s += YaraFormat("        or for any i in (0..%s - 1) : (\n", count.c_str());
+  s += YaraFormat("          (((%s + %s) & 0xFFFFFFFF) > a or i == %s - 1)\n", field("i", 12).c_str(),
               field("i", 8).c_str(), count.c_str());
-  s += Format("          and (i == 0 or for all j in (0..i - 1) : (((%s + %s) & 0xFFFFFFFF) <= a))\n",
+  s += YaraFormat("          and (i == 0 or for all j in (0..i - 1) : (((%s + %s) & 0xFFFFFFFF) <= a))\n",
               field("j", 12).c_str(), field("j", 8).c_str());
-  s += Format("          and for any r in ((a + %s - %s) & 0xFFFFFFFF) : (\n", field("i", 20).c_str(),
+  s += YaraFormat("          and for any r in ((a + %s - %s) & 0xFFFFFFFF) : (\n", field("i", 20).c_str(),
               field("i", 12).c_str());
-  s += Format("            (r < filesize and r != 0 and %s at r) or (r == 0 and %s at %s)\n", string, string,
+  s += YaraFormat("            (r < filesize and r != 0 and %s at r) or (r == 0 and %s at %s)\n", string, string,
               headers.c_str());
-  s += Format("            or (r >= filesize and a != 0 and %s at a) or (r >= filesize and a == 0 and %s at %s))))",
+  s += YaraFormat("            or (r >= filesize and a != 0 and %s at a) or (r >= filesize and a == 0 and %s at %s))))",
               string, string, headers.c_str());
   return s;
 }
@@ -131,35 +103,35 @@ std::string Located(const char* string, int32_t offset) {
 // its first NUL, the text after the last such "." up to that NUL must be
 // EXE, SCR, COM, BAT or PIF in any case.
 std::string NameAllowed(const std::string& at, const std::string& length) {
-  auto byte = [&](const char* plus) { return Format("uint8(%s + %s)", at.c_str(), plus); };
+  auto byte = [&](const char* plus) { return YaraFormat("uint8(%s + %s)", at.c_str(), plus); };
   std::string extensions;
   for (const char* ext : {"exe", "scr", "com", "bat", "pif"}) {
     if (!extensions.empty()) extensions += " or ";
-    extensions += Format("((%s | 0x20) == 0x%02X and (%s | 0x20) == 0x%02X and (%s | 0x20) == 0x%02X)",
+    extensions += YaraFormat("((%s | 0x20) == 0x%02X and (%s | 0x20) == 0x%02X and (%s | 0x20) == 0x%02X)",
                          byte("i + 1").c_str(), ext[0], byte("i + 2").c_str(), ext[1], byte("i + 3").c_str(),
                          ext[2]);
   }
-  const std::string dotBeforeNul = Format("%s == 0x2E and (i == 0 or for all j in (0..i - 1) : (%s != 0))",
+  const std::string dotBeforeNul = YaraFormat("%s == 0x2E and (i == 0 or for all j in (0..i - 1) : (%s != 0))",
                                           byte("i").c_str(), byte("j").c_str());
-  std::string s = Format("for any n in (%s) : (\n", length.c_str());
-  s += Format("        n >= 300 or (%s + n <= filesize and (n == 0\n", at.c_str());
-  s += Format("          or not (for any i in (0..n - 1) : (%s))\n", dotBeforeNul.c_str());
-  s += Format("          or for any i in (0..n - 1) : (%s\n", dotBeforeNul.c_str());
-  s += Format("            and i + 4 <= n and (i + 4 == n or %s == 0)\n", byte("i + 4").c_str());
-  s += Format("            and (%s)))))", extensions.c_str());
+  std::string s = YaraFormat("for any n in (%s) : (\n", length.c_str());
+  s += YaraFormat("        n >= 300 or (%s + n <= filesize and (n == 0\n", at.c_str());
+  s += YaraFormat("          or not (for any i in (0..n - 1) : (%s))\n", dotBeforeNul.c_str());
+  s += YaraFormat("          or for any i in (0..n - 1) : (%s\n", dotBeforeNul.c_str());
+  s += YaraFormat("            and i + 4 <= n and (i + 4 == n or %s == 0)\n", byte("i + 4").c_str());
+  s += YaraFormat("            and (%s)))))", extensions.c_str());
   return s;
 }
 
 std::string ZipCondition(const Matcher& m) {
   std::string s = "filesize >= 30 and uint16(0) == 0x4B50 and (uint16(6) & 1) == 1\n";
   if (m.storedPlus12) {
-    s += Format("      and ((uint32(18) - uint32(22)) & 0xFFFFFFFF) == 12 and uint16(8) == 0\n"
+    s += YaraFormat("      and ((uint32(18) - uint32(22)) & 0xFFFFFFFF) == 12 and uint16(8) == 0\n"
                 "      and uint32(22) >= 0x%X and uint32(22) <= 0x%X\n",
                 m.low, m.high);
   } else {
-    s += Format("      and (uint16(8) & 6) == 0\n      and ((uint32(22) >= 0x%X and uint32(22) <= 0x%X)", m.low,
+    s += YaraFormat("      and (uint16(8) & 6) == 0\n      and ((uint32(22) >= 0x%X and uint32(22) <= 0x%X)", m.low,
                 m.high);
-    if (m.high2) s += Format(" or (uint32(22) >= 0x%X and uint32(22) <= 0x%X)", m.low2, m.high2);
+    if (m.high2) s += YaraFormat(" or (uint32(22) >= 0x%X and uint32(22) <= 0x%X)", m.low2, m.high2);
     s += ")\n";
   }
   s += "      and " + NameAllowed("30", "uint16(26)") + "\n";
@@ -181,35 +153,17 @@ std::string RarCondition(const Matcher& m) {
       "      and uint16(5) + 13 <= filesize\n"
       "      and for any f in (uint16(5) + uint16(uint16(5) + 5)) : (\n"
       "        f + 32 <= filesize and (uint16(f + 3) & 4) != 0\n";
-  s += Format("        and uint32(f + 11) <= uint32(f + 7) and uint32(f + 11) >= 0x%X and uint32(f + 11) <= 0x%X\n",
+  s += YaraFormat("        and uint32(f + 11) <= uint32(f + 7) and uint32(f + 11) >= 0x%X and uint32(f + 11) <= 0x%X\n",
               m.low, m.high);
   s += "        and uint8(f + 25) == 0x30\n";
   s += "        and " + NameAllowed("f + 32", "uint16(f + 26)") + ")";
   return s;
 }
 
-// One detection: the private match, the public rule that also requires no
-// earlier match of its search, and the private "seen" rule the next one
-// builds on. Returns the name of the seen rule.
-std::string Emit(std::string* out, const std::string& tag, const std::string& publicName, const std::string& meta,
-                 const std::string& strings, const std::string& condition, const std::string& before) {
-  const std::string match = "sorvane_" + tag + "_match", seen = "sorvane_" + tag + "_seen";
-  *out += "private rule " + match + " {\n";
-  if (!strings.empty()) *out += "  strings:\n" + strings;
-  *out += "  condition:\n    " + condition + "\n}\n\n";
-  *out += "rule " + publicName + " {\n  meta:\n" + meta + "  condition:\n    " + match;
-  if (!before.empty()) *out += " and not " + before;
-  *out += "\n}\n\n";
-  *out += "private rule " + seen + " {\n  condition:\n    " + match;
-  if (!before.empty()) *out += " or " + before;
-  *out += "\n}\n\n";
-  return seen;
-}
-
 std::string RecordMeta(const SignatureRecord& r, const char* kind, int number) {
-  return Format("    detection = %s\n    kind = \"%s\"\n    record = %d\n    offset1 = %d\n    offset2 = %d\n"
+  return YaraFormat("    detection = %s\n    kind = \"%s\"\n    record = %d\n    offset1 = %d\n    offset2 = %d\n"
                 "    file_size = %u\n    size_rule = \"%s\"\n",
-                Quoted(r.Name).c_str(), kind, number, r.Offset1, r.Offset2, r.FileSize,
+                YaraQuoted(r.Name).c_str(), kind, number, r.Offset1, r.Offset2, r.FileSize,
                 SizeRuleName(r.SizeRule));
 }
 
@@ -221,15 +175,16 @@ std::string Strings(const SignatureRecord& r) {
 }  // namespace
 
 std::string YaraRules(const std::string& version, const std::string& commit) {
-  std::string out = Format(
+  std::string out = YaraFormat(
       "/*\n"
       "  sorvane-offline %s (commit %s): its detection data as YARA rules.\n"
       "  meta.detection is the name the scanner reports. A file matches at most\n"
       "  one rule: the encrypted-archive matchers are tried first, then the\n"
       "  archive records (files without a PE header), or the backdoor records\n"
       "  (files with one), each search stopping at its first match.\n"
-      "  Not here: the worm file disinfector (it decrypts the worm body) and the\n"
-      "  script and page records (matched after white space is taken out).\n"
+      "  The script and page records follow, for files the backdoor row did not\n"
+      "  finish (none, or an archive matcher), the first match in their order.\n"
+      "  Not here: the worm file disinfector (it decrypts the worm body).\n"
       "*/\n\n",
       version.c_str(), commit.c_str());
   out +=
@@ -259,13 +214,15 @@ std::string YaraRules(const std::string& version, const std::string& commit) {
   int number = 0;
   for (const Matcher& m : kMatchers) {
     ++number;
-    std::string meta = Format("    detection = %s\n    kind = \"archive matcher\"\n    matcher = %d\n"
+    std::string meta = YaraFormat("    detection = %s\n    kind = \"archive matcher\"\n    matcher = %d\n"
                               "    format = \"%s\"\n    entry_size_low = %u\n    entry_size_high = %u\n",
-                              Quoted(m.name).c_str(), number, m.rar ? "RAR" : "ZIP", m.low, m.high);
-    if (m.high2) meta += Format("    entry_size_low2 = %u\n    entry_size_high2 = %u\n", m.low2, m.high2);
-    before = Emit(&out, Format("m%d", number), Identifier(m.name) + Format("_m%d", number), meta, "",
+                              YaraQuoted(m.name).c_str(), number, m.rar ? "RAR" : "ZIP", m.low, m.high);
+    if (m.high2) meta += YaraFormat("    entry_size_low2 = %u\n    entry_size_high2 = %u\n", m.low2, m.high2);
+    before = EmitYaraRule(&out, YaraFormat("m%d", number), YaraIdentifier(m.name) + YaraFormat("_m%d", number), meta, "",
                   "sorvane_not_pe and " + (m.rar ? RarCondition(m) : ZipCondition(m)), before);
   }
+
+  const std::string matchersSeen = before;
 
   // Archive records: ZIP files ("PK" in their first 40 bytes), each
   // fragment in the 1024 bytes from its offset, at positions 0 to 1003.
@@ -279,14 +236,16 @@ std::string YaraRules(const std::string& version, const std::string& commit) {
                   "\n    and filesize >= 40 and uint16(0) == 0x4B50";
       for (int k = 1; k <= 2; ++k) {
         const long long at = k == 1 ? r.Offset1 : r.Offset2;
-        condition += Format("\n    and %lld + %d <= filesize and $f%d in (%lld..%lld)", at, ArchiveWindowSize, k,
+        condition += YaraFormat("\n    and %lld + %d <= filesize and $f%d in (%lld..%lld)", at, ArchiveWindowSize, k,
                             at, at + ArchiveWindowSize - FragmentSize - 1);
       }
     }
-    before = Emit(&out, Format("a%d", i + 1), Identifier(r.Name) + Format("_a%d", i + 1),
+    before = EmitYaraRule(&out, YaraFormat("a%d", i + 1), YaraIdentifier(r.Name) + YaraFormat("_a%d", i + 1),
                   RecordMeta(r, "archive record", i + 1), never ? "" : Strings(r), condition,
                   before);
   }
+
+  const std::string archiveSeen = before;
 
   // Backdoor records: both fragments where entry point + offset maps.
   before.clear();
@@ -299,10 +258,19 @@ std::string YaraRules(const std::string& version, const std::string& commit) {
       condition = "$f1 and $f2 and sorvane_pe_sections" + (size.empty() ? "" : " and " + size) + "\n    and " +
                   Located("$f1", r.Offset1) + "\n    and " + Located("$f2", r.Offset2);
     }
-    before = Emit(&out, Format("b%03d", i + 1), Identifier(r.Name) + Format("_b%03d", i + 1),
+    before = EmitYaraRule(&out, YaraFormat("b%03d", i + 1), YaraIdentifier(r.Name) + YaraFormat("_b%03d", i + 1),
                   RecordMeta(r, "backdoor record", i + 1), never ? "" : Strings(r), condition,
                   before);
   }
+
+  // The script records come next in the scan, for files the backdoor row
+  // did not finish: it finishes a file on an archive or backdoor record,
+  // but goes on after an archive matcher, so such a file can match a
+  // script record as well.
+  out += "// Files the backdoor row is done with: an archive or a backdoor record matched.\n"
+         "private rule sorvane_backdoor_row_finished {\n  condition:\n    " +
+         before + " or (" + archiveSeen + " and not " + matchersSeen + ")\n}\n\n";
+  out += ScriptYaraRules("sorvane_backdoor_row_finished");
   return out;
 }
 

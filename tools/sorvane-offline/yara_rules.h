@@ -1,7 +1,8 @@
 // The detection data as YARA rules, for the tools incident responders run
 // over many machines. Each rule reproduces one record's or one archive
-// matcher's test with YARA's integer reads, so that a file matches the rule
-// of the detection the scanner reports for it, and no other.
+// matcher's test with YARA's integer reads (and, for the script records,
+// regular expressions), so that a file matches the rules of the
+// detections the scanner reports for it, and no other.
 #pragma once
 
 #include <string>
