@@ -1,7 +1,7 @@
 // Quick screens of the scanner rows over a file's two ends. Each follows
 // its row's first tests (the PE header, the archive signatures, the text
-// gates, the worm section) and stops where the row would go on reading
-// beyond them: from there on it answers "maybe".
+// gates and records, the worm section) and stops where the row would go on
+// reading beyond them: from there on it answers "maybe".
 #include "scanners/row_screen.h"
 
 #include <cstring>
@@ -9,6 +9,7 @@
 #include "scanners/backdoor_scanner.h"
 #include "scanners/file_read.h"
 #include "scanners/pe_probe.h"
+#include "scanners/script_match.h"
 #include "scanners/script_scanner.h"
 #include "scanners/signature_match.h"
 #include "scanners/worm_disinfector.h"
@@ -43,27 +44,46 @@ bool LineFeedOrUnread(const FileEnds& ends, int64_t offset, int64_t count) {
   return std::memchr(chunk, '\n', size_t(count)) != nullptr;
 }
 
+// Where one region of `ends` holds all of bytes [offset, offset + count),
+// a pointer to the first of them; null otherwise (and for no bytes).
+const uint8_t* HeldAt(const FileEnds& ends, uint64_t offset, size_t count) {
+  const uint64_t end = offset + count;
+  if (ends.length < 0 || end > uint64_t(ends.length) || end < offset || count == 0) return nullptr;
+  if (end <= ends.headLength) return ends.head + offset;
+  const uint64_t tailStart = uint64_t(ends.length) - ends.tailLength;
+  if (ends.tailLength && offset >= tailStart) return ends.tail + (offset - tailStart);
+  if (ends.headerLength && offset >= ends.headerOffset &&
+      end <= ends.headerOffset + ends.headerLength)
+    return ends.header + (offset - ends.headerOffset);
+  return nullptr;
+}
+
+// The row's text gates: false only when both fail on bytes that were read.
+bool ScriptGatesMayPass(const FileEnds& ends) {
+  const int64_t length = ends.length;
+  int64_t chunk = length > ChunkSize ? ChunkSize : SmallChunkSize;
+  if (chunk > length) chunk = length;
+  if (LineFeedOrUnread(ends, 0, chunk) || LineFeedOrUnread(ends, length - chunk, chunk))
+    return true;
+  if (length < TagWindow) return false;
+  // Every closing tag the row looks for starts with "</" (before the
+  // window's first zero byte, where its search stops).
+  uint8_t window[TagWindow];
+  if (!CopyFromEnds(ends, uint64_t(length - TagWindow), size_t(TagWindow), window)) return true;
+  for (int64_t i = 0; i + 1 < TagWindow && window[i]; ++i)
+    if (window[i] == '<' && window[i + 1] == '/') return true;
+  return false;
+}
+
 }  // namespace
 
 bool CopyFromEnds(const FileEnds& ends, uint64_t offset, size_t count, uint8_t* out) {
   const uint64_t end = offset + count;
   if (ends.length < 0 || end > uint64_t(ends.length) || end < offset) return false;
   if (count == 0) return true;  // an empty file has no bytes to copy from
-  if (end <= ends.headLength) {
-    std::memcpy(out, ends.head + offset, count);
-    return true;
-  }
-  const uint64_t tailStart = uint64_t(ends.length) - ends.tailLength;
-  if (ends.tailLength && offset >= tailStart) {
-    std::memcpy(out, ends.tail + (offset - tailStart), count);
-    return true;
-  }
-  if (ends.headerLength && offset >= ends.headerOffset &&
-      end <= ends.headerOffset + ends.headerLength) {
-    std::memcpy(out, ends.header + (offset - ends.headerOffset), count);
-    return true;
-  }
-  return false;
+  const uint8_t* held = HeldAt(ends, offset, count);
+  if (held) std::memcpy(out, held, count);
+  return held != nullptr;
 }
 
 size_t ScreenHeaderRegion(const FileEnds& ends, uint64_t* offset) {
@@ -104,18 +124,14 @@ bool BackdoorRowMayAct(const FileEnds& ends) {
 bool ScriptRowMayAct(const FileEnds& ends) {
   const int64_t length = ends.length;
   if (length < 0) return false;
-  int64_t chunk = length > ChunkSize ? ChunkSize : SmallChunkSize;
-  if (chunk > length) chunk = length;
-  if (LineFeedOrUnread(ends, 0, chunk) || LineFeedOrUnread(ends, length - chunk, chunk))
-    return true;
-  if (length < TagWindow) return false;
-  // Every closing tag the row looks for starts with "</" (before the
-  // window's first zero byte, where its search stops).
-  uint8_t window[TagWindow];
-  if (!CopyFromEnds(ends, uint64_t(length - TagWindow), size_t(TagWindow), window)) return true;
-  for (int64_t i = 0; i + 1 < TagWindow && window[i]; ++i)
-    if (window[i] == '<' && window[i + 1] == '/') return true;
-  return false;
+  if (!ScriptGatesMayPass(ends)) return false;
+  // The record loop on the regions the row reads: the first and the last
+  // ScriptRegionSize bytes, or the whole file when shorter.
+  const bool whole = length < ScriptRegionSize;
+  const uint8_t* head = HeldAt(ends, 0, whole ? size_t(length) : size_t(ScriptRegionSize));
+  const uint8_t* tail = whole ? head : HeldAt(ends, uint64_t(length - ScriptRegionSize), ScriptRegionSize);
+  if (!head || !tail) return true;
+  return MatchScriptRegions(head, tail, length) >= 0;
 }
 
 bool WormRowMayAct(const FileEnds& ends) {

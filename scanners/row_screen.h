@@ -43,7 +43,8 @@ bool CopyFromEnds(const FileEnds& ends, uint64_t offset, size_t count, uint8_t* 
 
 // The row of backdoor executables and archive worm copies.
 bool BackdoorRowMayAct(const FileEnds& ends);
-// The row of script files and pages.
+// The row of script files and pages: its text gates, then its record loop
+// on the two regions it reads.
 bool ScriptRowMayAct(const FileEnds& ends);
 // The row of worm-infected executables.
 bool WormRowMayAct(const FileEnds& ends);

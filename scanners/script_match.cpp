@@ -1,5 +1,6 @@
 // The text gates, whitespace stripping, pattern search and record loop of
-// the script and page cleaner.
+// the script and page cleaner. The record loop works on the two regions
+// held in memory; the descriptor path reads them and calls it.
 #include "scanners/script_match.h"
 
 #include <cstring>
@@ -14,25 +15,6 @@ namespace {
 constexpr int ChunkSize = 1024;
 constexpr int SmallChunkSize = 512;
 constexpr int TagWindow = 100;
-
-// The two regions of the file under examination as read (one region, both
-// ends, for a file shorter than ScriptRegionSize), and their whitespace-free
-// texts, made only when a record needs them: most records are searched for
-// in the region as read, skipping its whitespace.
-struct Region {
-  uint8_t raw[ScriptRegionSize];
-  int rawLength = 0;
-  uint8_t text[ScriptRegionSize];
-  int textLength = -1;  // -1: not stripped yet
-};
-Region HeadRegion, TailRegion;
-Region* Head = &HeadRegion;
-Region* Tail = &TailRegion;
-long ScriptFileLength;
-uint8_t WorkBuffer[ScriptWorkSize];
-// Records whose pattern holds neither whitespace nor a zero byte: they are
-// matched in the regions as read (set by PrepareScriptSignatures).
-bool PlainPattern[ScriptSignatureCount];
 
 bool IsWhitespace(uint8_t b) { return b == ' ' || (b >= 9 && b <= 13); }
 
@@ -57,17 +39,33 @@ bool HasWhitespace(uint64_t x) {
   return (zero | between) != 0;
 }
 
-// What the working buffer holds beyond its zero bytes: `dirty` bytes copied
-// from `loadedText` at `loadedFrom` for the texts of extraction
-// `loadedExtraction`. Loading the same bytes again is skipped, and only the
-// bytes a previous load wrote are cleared, so the buffer always holds
-// exactly the region followed by zero bytes.
-int WorkDirty;
-const uint8_t* LoadedText;
-int LoadedFrom = -1;
-int LoadedCount = -1;
-unsigned LoadedExtraction;
-unsigned Extraction;  // counts ExtractTexts calls
+// The length HasLineFeed found, for the match that follows it.
+long ScriptFileLength;
+
+// The records with their patterns unscrambled, and which patterns hold
+// neither whitespace nor a zero byte (those are matched in the regions as
+// read). Made from the stored table, which nothing writes, on first use.
+struct PlainRecords {
+  ScriptSignature records[ScriptSignatureCount];
+  bool plain[ScriptSignatureCount];
+  PlainRecords() {
+    for (int k = 0; k < ScriptSignatureCount; ++k) {
+      ScriptSignature& r = records[k];
+      r = ScriptSignatureTable[k];
+      const int n = r.PatternLength < ScriptPatternSize ? r.PatternLength : ScriptPatternSize;
+      for (int i = 0; i < n; ++i) r.Pattern[i] ^= ScriptSignatureKey;
+      bool clean = n > 0;
+      for (int i = 0; i < n; ++i) clean = clean && r.Pattern[i] != 0 && Keep.keep[r.Pattern[i]];
+      plain[k] = clean;
+    }
+  }
+};
+
+// Built once; a static local's first use is safe from any thread.
+const PlainRecords& Plain() {
+  static const PlainRecords records;
+  return records;
+}
 
 bool ReadAt(int fd, long offset, void* buffer, unsigned count) {
   if (_lseek(fd, offset, SEEK_SET) != offset) return false;
@@ -81,37 +79,25 @@ bool LineFeedBeforeZero(const char* bytes, size_t count) {
   return std::memchr(bytes, '\n', count) != nullptr;
 }
 
-bool SizeRulePasses(const ScriptSignature& r, long length) {
+bool SizeRulePasses(const ScriptSignature& r, int64_t length) {
   const int64_t ref = r.ReferenceSize;
   switch (r.SizeRule) {
     case ScriptSizeExact: return ref == length;
     case ScriptSizeNear:
-      return ref >= int64_t(length) - ScriptSizeTolerance &&
-             ref <= int64_t(length) + ScriptSizeTolerance;
+      return ref >= length - ScriptSizeTolerance && ref <= length + ScriptSizeTolerance;
     default: return true;
   }
 }
 
-// Fills the working buffer with `count` bytes of `text` from `from`
-// (bytes past the text's end stay zero).
-void LoadWorkBuffer(const uint8_t* text, int textLength, int from, int count) {
-  if (from < 0 || from >= textLength) {
-    count = 0;
-  } else if (count > textLength - from) {
-    count = textLength - from;
-  }
-  if (count > 0 && text == LoadedText && from == LoadedFrom && count == LoadedCount &&
-      Extraction == LoadedExtraction) {
-    return;
-  }
-  if (count > 0) std::memcpy(WorkBuffer, text + from, size_t(count));
-  if (WorkDirty > count) std::memset(WorkBuffer + count, 0, size_t(WorkDirty - count));
-  WorkDirty = count;
-  LoadedText = text;
-  LoadedFrom = from;
-  LoadedCount = count;
-  LoadedExtraction = Extraction;
-}
+// One of a file's two regions as read, and its whitespace-free text, made
+// only when a record needs it: most records are searched for in the region
+// as read, skipping its whitespace.
+struct Region {
+  const uint8_t* raw = nullptr;
+  int rawLength = 0;
+  uint8_t text[ScriptRegionSize];
+  int textLength = -1;  // -1: not stripped yet
+};
 
 // The region's whitespace-free text, made on first use.
 void Strip(Region& g) {
@@ -163,54 +149,87 @@ bool AtSkippingWhitespace(const Region& g, int from, const uint8_t* pattern, int
   return *p == pattern[0] && FollowsSkippingWhitespace(p, end, pattern, length);
 }
 
-bool RecordMatches(const ScriptSignature& r, int index, int limit) {
-  const bool head = r.Region == ScriptRegionHead;
-  Region& g = head ? *Head : *Tail;
-  if (r.MatchKind == ScriptMatchSearch) {
-    if (PlainPattern[index] && g.textLength < 0) return FoundSkippingWhitespace(g, r.Pattern, r.PatternLength);
-    Strip(g);
-    LoadWorkBuffer(g.text, g.textLength, 0, g.textLength);
-    return FindPattern(WorkBuffer, limit, r.Pattern, r.PatternLength) == 1;
+// The record loop's state for one file: its two regions (one region, both
+// ends, for a file shorter than ScriptRegionSize) and the working buffer.
+// It lives on the caller's stack, so matches on different threads share
+// nothing.
+class RecordMatcher {
+ public:
+  RecordMatcher(const uint8_t* head, const uint8_t* tail, int64_t length)
+      : limit_(length < ScriptRegionSize ? int(length) : ScriptRegionSize) {
+    head_.raw = head;
+    head_.rawLength = limit_;
+    tailRegion_.raw = tail;
+    tailRegion_.rawLength = ScriptRegionSize;
+    tail_ = length < ScriptRegionSize ? &head_ : &tailRegion_;  // the whole file is both regions
   }
-  if (head && PlainPattern[index] && r.Position >= 0 && g.textLength < 0) {
-    return AtSkippingWhitespace(g, r.Position, r.Pattern, r.PatternLength);
-  }
-  Strip(g);
-  const int from = head ? r.Position : g.textLength - r.Position;
-  LoadWorkBuffer(g.text, g.textLength, head || from >= 0 ? from : -1, ScriptPatternSize);
-  return std::memcmp(WorkBuffer, r.Pattern, r.PatternLength) == 0;
-}
 
-// Reads the head and tail regions; false when a read fails.
-bool ExtractTexts(int fd, long length, int* limit) {
-  ++Extraction;  // new texts: what the working buffer holds is stale
-  HeadRegion.textLength = TailRegion.textLength = -1;
-  Head = &HeadRegion;
-  if (length >= ScriptRegionSize) {
-    Tail = &TailRegion;
-    if (!ReadAt(fd, 0, HeadRegion.raw, ScriptRegionSize)) return false;
-    if (!ReadAt(fd, length - ScriptRegionSize, TailRegion.raw, ScriptRegionSize)) return false;
-    HeadRegion.rawLength = TailRegion.rawLength = ScriptRegionSize;
-    *limit = ScriptRegionSize;
-    return true;
+  bool Matches(const ScriptSignature& r, bool plainPattern) {
+    const bool head = r.Region == ScriptRegionHead;
+    Region& g = head ? head_ : *tail_;
+    if (r.MatchKind == ScriptMatchSearch) {
+      if (plainPattern && g.textLength < 0) return FoundSkippingWhitespace(g, r.Pattern, r.PatternLength);
+      Strip(g);
+      Load(g.text, g.textLength, 0, g.textLength);
+      return FindPattern(work_, limit_, r.Pattern, r.PatternLength) == 1;
+    }
+    if (head && plainPattern && r.Position >= 0 && g.textLength < 0) {
+      return AtSkippingWhitespace(g, r.Position, r.Pattern, r.PatternLength);
+    }
+    Strip(g);
+    const int from = head ? r.Position : g.textLength - r.Position;
+    Load(g.text, g.textLength, head || from >= 0 ? from : -1, ScriptPatternSize);
+    return std::memcmp(work_, r.Pattern, r.PatternLength) == 0;
   }
-  Tail = &HeadRegion;  // the whole file is both regions
-  if (!ReadAt(fd, 0, HeadRegion.raw, unsigned(length))) return false;
-  HeadRegion.rawLength = int(length);
-  *limit = int(length);
-  return true;
-}
+
+ private:
+  // Fills the working buffer with `count` bytes of `text` from `from`
+  // (bytes past the text's end stay zero). Loading the same bytes again is
+  // skipped, and only the bytes a previous load wrote are cleared, so the
+  // buffer always holds exactly the region followed by zero bytes.
+  void Load(const uint8_t* text, int textLength, int from, int count) {
+    if (from < 0 || from >= textLength) {
+      count = 0;
+    } else if (count > textLength - from) {
+      count = textLength - from;
+    }
+    if (count > 0 && text == loadedText_ && from == loadedFrom_ && count == loadedCount_) return;
+    if (count > 0) std::memcpy(work_, text + from, size_t(count));
+    if (dirty_ > count) std::memset(work_ + count, 0, size_t(dirty_ - count));
+    dirty_ = count;
+    loadedText_ = text;
+    loadedFrom_ = from;
+    loadedCount_ = count;
+  }
+
+  Region head_, tailRegion_;
+  Region* tail_;
+  const int limit_;
+  uint8_t work_[ScriptWorkSize];
+  int dirty_ = ScriptWorkSize;  // nothing loaded yet: the whole buffer to clear
+  const uint8_t* loadedText_ = nullptr;
+  int loadedFrom_ = -1;
+  int loadedCount_ = -1;
+};
 
 }  // namespace
 
-void PrepareScriptSignatures() {
-  for (ScriptSignature& r : ScriptSignatureTable) {
-    const int n = r.PatternLength < ScriptPatternSize ? r.PatternLength : ScriptPatternSize;
-    for (int i = 0; i < n; ++i) r.Pattern[i] ^= ScriptSignatureKey;
-    bool plain = n > 0;
-    for (int i = 0; i < n; ++i) plain = plain && r.Pattern[i] != 0 && Keep.keep[r.Pattern[i]];
-    PlainPattern[&r - ScriptSignatureTable] = plain;
+void PrepareScriptSignatures() { Plain(); }
+
+const ScriptSignature* PlainScriptSignatures() { return Plain().records; }
+
+int MatchScriptRegions(const uint8_t* head, const uint8_t* tail, int64_t length) {
+  if (length < 0) return -1;
+  const PlainRecords& plain = Plain();
+  RecordMatcher matcher(head, tail, length);
+  for (int k = 0; k < ScriptSignatureCount; ++k) {
+    const ScriptSignature& r = plain.records[k];
+    if (r.PatternLength == 0 || r.PatternLength > ScriptPatternSize) continue;
+    if (length < r.PatternLength) continue;
+    if (!SizeRulePasses(r, length)) continue;
+    if (matcher.Matches(r, plain.plain[k])) return k;
   }
+  return -1;
 }
 
 int HasLineFeed(int fd) {
@@ -289,16 +308,16 @@ int FindPattern(const uint8_t* block, int limit, const uint8_t* pattern, int len
 int MatchScriptSignature(int fd, const ScriptSignature** match) {
   if (!HasLineFeed(fd) && !EndsWithClosingTag(fd)) return 0;
   const long length = ScriptFileLength;
-  int limit = 0;
-  if (length < 0 || !ExtractTexts(fd, length, &limit)) return 0;
-  for (const ScriptSignature& r : ScriptSignatureTable) {
-    if (r.PatternLength == 0 || r.PatternLength > ScriptPatternSize) continue;
-    if (length < r.PatternLength) continue;
-    if (!SizeRulePasses(r, length)) continue;
-    if (!RecordMatches(r, int(&r - ScriptSignatureTable), limit)) continue;
-    ++FilesInfected;
-    if (match) *match = &r;
-    return 1;
-  }
-  return 0;
+  if (length < 0) return 0;
+  // The regions: the first and the last ScriptRegionSize bytes, or the
+  // whole file once when it is shorter.
+  uint8_t head[ScriptRegionSize], tail[ScriptRegionSize];
+  const bool whole = length < ScriptRegionSize;
+  if (!ReadAt(fd, 0, head, whole ? unsigned(length) : unsigned(ScriptRegionSize))) return 0;
+  if (!whole && !ReadAt(fd, length - ScriptRegionSize, tail, ScriptRegionSize)) return 0;
+  const int k = MatchScriptRegions(head, whole ? head : tail, length);
+  if (k < 0) return 0;
+  ++FilesInfected;
+  if (match) *match = &ScriptSignatureTable[k];
+  return 1;
 }

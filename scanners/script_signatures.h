@@ -1,7 +1,8 @@
 // Records of the script and page cleaner: text signatures searched in, or
 // compared at a fixed position of, the whitespace-free first or last 4096
-// bytes of a file. The patterns are stored scrambled with one key byte and
-// unscrambled in place once per program run (PrepareScriptSignatures).
+// bytes of a file. The patterns are stored scrambled with one key byte; the
+// table is never written (the matcher unscrambles a copy of it, see
+// PlainScriptSignatures).
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,6 @@ struct ScriptSignature {
 
 static_assert(sizeof(ScriptSignature) == 139, "script record layout");
 
-// Scrambled until PrepareScriptSignatures has run.
-extern ScriptSignature ScriptSignatureTable[ScriptSignatureCount];
+// The stored records, their patterns scrambled.
+extern const ScriptSignature ScriptSignatureTable[ScriptSignatureCount];
 extern const uint8_t ScriptSignatureKey;

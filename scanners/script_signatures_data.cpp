@@ -4,7 +4,7 @@
 
 const uint8_t ScriptSignatureKey = 0xC2;
 
-ScriptSignature ScriptSignatureTable[ScriptSignatureCount] = {
+const ScriptSignature ScriptSignatureTable[ScriptSignatureCount] = {
   {"VBS/Bagle.Q.Worm", 552, 0, 100, 1,
    {
     0x8C, 0xA7, 0xBA, 0xB6, 0x91, 0xA7, 0xB6, 0xAD, 0xA0, 0xA8, 0x84, 0xAD,

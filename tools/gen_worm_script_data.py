@@ -173,7 +173,7 @@ def script_data(rng):
         "// Script and page records; patterns scrambled with ScriptSignatureKey.\n",
         '#include "scanners/script_signatures.h"\n\n',
         "const uint8_t ScriptSignatureKey = 0x%02X;\n\n" % key,
-        "ScriptSignature ScriptSignatureTable[ScriptSignatureCount] = {\n",
+        "const ScriptSignature ScriptSignatureTable[ScriptSignatureCount] = {\n",
     ]
     for rec, p in zip(RECORDS, pats):
         name, ref, rule, region, kind, pos, _ = rec

@@ -155,6 +155,36 @@ TEST_F(ScriptTest, EveryRecordFindsItsSampleAlsoReflowed) {
   }
 }
 
+// What the matcher reads of a file, and what a failure of each of those
+// reads leaves: unmatched and uncounted, except for a failed read of the
+// line feed gate when the closing tag gate passes.
+TEST_F(ScriptTest, ReadsAndFailedReads) {
+  const ScriptSignature& r = PlainScriptSignatures()[5];  // anywhere in the tail, any length
+  const std::string p(reinterpret_cast<const char*>(r.Pattern), r.PatternLength);
+  const struct {
+    const char* what;
+    std::string content;
+    int reads;     // the first chunk, the last chunk, the tag window, the regions
+    int survived;  // the first reads whose failure still leaves a match
+  } cases[] = {
+      {"line feed first, two regions", "\n" + std::string(9000, 'x') + p, 1 + 2, 0},
+      {"closing tag only, two regions", std::string(9000, 'x') + p + "</html>", 2 + 1 + 2, 2},
+      {"line feed first, one region", "\n" + std::string(3000, 'x') + p, 1 + 1, 0},
+  };
+  for (const auto& c : cases) {
+    const int before = emu::CallCount("_read");
+    ASSERT_EQ(Match(c.content), 6) << c.what;
+    EXPECT_EQ(emu::CallCount("_read") - before, c.reads) << c.what;
+    for (int n = 0; n < c.reads; ++n) {
+      emu::FailOperation("_read", File, ERROR_ACCESS_DENIED, 1, n);
+      const int infected = FilesInfected;
+      const bool survives = n < c.survived;
+      EXPECT_EQ(Match(c.content), survives ? 6 : 0) << c.what << ", read " << n << " fails";
+      EXPECT_EQ(FilesInfected, infected + (survives ? 1 : 0)) << c.what << ", read " << n << " fails";
+    }
+  }
+}
+
 TEST_F(ScriptTest, NearMissesOfTheSizeRulesAndRegions) {
   int misses = 0;
   for (int record = 1; record <= ScriptSignatureCount; ++record) {
@@ -222,7 +252,7 @@ int StrippedRegionsMatch(const std::string& content) {
   const std::string tail = whole ? head : strip(content.substr(content.size() - ScriptRegionSize));
   const int limit = whole ? int(length) : ScriptRegionSize;
   for (int i = 0; i < ScriptSignatureCount; ++i) {
-    const ScriptSignature& r = ScriptSignatureTable[i];
+    const ScriptSignature& r = PlainScriptSignatures()[i];
     if (r.PatternLength == 0 || r.PatternLength > ScriptPatternSize || length < r.PatternLength) continue;
     if (r.SizeRule == ScriptSizeExact && r.ReferenceSize != length) continue;
     if (r.SizeRule == ScriptSizeNear && std::abs(int64_t(r.ReferenceSize) - length) > ScriptSizeTolerance)
@@ -266,7 +296,7 @@ TEST_F(ScriptTest, MatchingInTheRegionsAsReadEqualsMatchingInTheStrippedText) {
   };
   int cases = 0, found = 0;
   for (int record = 1; record <= ScriptSignatureCount; ++record) {
-    const ScriptSignature& r = ScriptSignatureTable[record - 1];
+    const ScriptSignature& r = PlainScriptSignatures()[record - 1];
     const std::string p(reinterpret_cast<const char*>(r.Pattern), r.PatternLength);
     std::vector<long> sizes = {200, 4095, 4096, 4097, 8200};
     for (long d : {-4097L, -4096L, -3000L, 0L, 3000L, 4096L, 4097L}) sizes.push_back(long(r.ReferenceSize) + d);

@@ -76,11 +76,12 @@ TEST(ScriptSignatureData, ThirteenRecordsInOrder) {
 }
 
 TEST(ScriptSignatureData, PreparingUnscramblesWithOneKeyByte) {
-  ScriptSignature copy = ScriptSignatureTable[0];
+  PrepareScriptSignatures();
   const forge::Bytes plain = forge::ScriptPattern(0);
   for (int i = 0; i < 100; ++i) {
-    const uint8_t stored = PatternsPrepared ? uint8_t(copy.Pattern[i] ^ ScriptSignatureKey) : copy.Pattern[i];
-    EXPECT_EQ(uint8_t(stored ^ ScriptSignatureKey), plain[size_t(i)]);
+    EXPECT_EQ(uint8_t(ScriptSignatureTable[0].Pattern[i] ^ ScriptSignatureKey), plain[size_t(i)])
+        << "the stored table stays scrambled";
+    EXPECT_EQ(PlainScriptSignatures()[0].Pattern[i], plain[size_t(i)]);
   }
   EXPECT_EQ(std::string(plain.begin(), plain.begin() + 4), "Next");
 }

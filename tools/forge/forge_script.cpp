@@ -70,8 +70,7 @@ Bytes Placed(const Bytes& pattern, bool reflow, const char* eol) {
 Bytes ScriptPattern(int index) {
   const ScriptSignature& r = ScriptSignatureTable[index];
   Bytes p(r.Pattern, r.Pattern + r.PatternLength);
-  if (!PatternsPrepared)
-    for (auto& x : p) x ^= ScriptSignatureKey;
+  for (auto& x : p) x ^= ScriptSignatureKey;
   return p;
 }
 

@@ -23,11 +23,10 @@ const char kSolid[] = "[^\\x09-\\x0d\\x20]";    // what it keeps
 
 bool IsWhitespace(uint8_t b) { return b == ' ' || (b >= 9 && b <= 13); }
 
-// The pattern in plain, whatever the state of the table's scrambling.
+// The stored record's pattern in plain (the stored table stays scrambled).
 std::string PlainPattern(const ScriptSignature& r) {
   std::string p(reinterpret_cast<const char*>(r.Pattern), r.PatternLength);
-  if (!PatternsPrepared)
-    for (char& c : p) c = char(uint8_t(c) ^ ScriptSignatureKey);
+  for (char& c : p) c = char(uint8_t(c) ^ ScriptSignatureKey);
   return p;
 }
 
