@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <ctime>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -94,8 +95,10 @@ struct Pool {
   std::condition_variable work;
   std::shared_ptr<Job> job;
   size_t next = 0;     // the next entry to read
-  size_t limit = 0;    // entries up to this index may be read
-  size_t reached = 0;  // the entry the walk is at
+  // Written by the walk's thread only; it moves `reached` within the
+  // window without the lock.
+  std::atomic<size_t> limit{0};    // entries up to this index may be read
+  std::atomic<size_t> reached{0};  // the entry the walk is at
   uint64_t lastId = 0;
   int idle = 0;
   int busy = 0;  // threads reading an entry
@@ -121,13 +124,18 @@ Pool* pool = new Pool;  // never deleted (see the top)
 
 int onSetting = -1;  // -1: from the environment
 
+// Threads at work over a warm tree: one that only opens files; with
+// screens, one fewer than the workers (the walk's thread takes a core of
+// its own), at least one.
+int WarmThreads(const Pool& p) { return p.screen && p.workers > 2 ? p.workers - 1 : 1; }
+
 // The next entry a thread should read, or -1. Over a warm tree only one
 // thread reads at a time, and entries the walk has passed are passed over.
 long NextEntry(Pool& p) {
   if (!p.job) return -1;
   const size_t size = p.job->names.size();
   if (p.warm) {
-    if (p.busy >= (p.screen ? p.workers : 1)) return -1;
+    if (p.busy >= WarmThreads(p)) return -1;
     if (p.next < p.reached) p.next = p.reached;
   }
   return p.next < size && p.next <= p.limit ? long(p.next) : -1;
@@ -176,18 +184,39 @@ bool BlocksCached(int fd, off_t size) {
   return cached(0) && (last == 0 || cached(from)) && (last <= from || cached(last));
 }
 
-// Reads `count` bytes at `offset` as ReadFindingCached does; false when
-// not all of them could be read. *cached turns false when they were not
-// all in the page cache.
-bool ReadAllNoting(int fd, uint8_t* buffer, size_t count, off_t offset, bool* cached) {
-  struct iovec v = {buffer, count};
-  if (preadv2(fd, &v, 1, offset, RWF_NOWAIT) == ssize_t(count)) return true;
-  *cached = false;
-  return pread(fd, buffer, count, offset) == ssize_t(count);
+// A read the page cache answers takes a few microseconds; one that waits
+// for a disk, far more.
+constexpr int64_t DiskReadNanoseconds = 100000;
+// How often the walk checks a slot being filled before it sleeps (a few
+// tens of microseconds).
+constexpr int SpinBeforeSleep = 2000;
+
+int64_t Now() {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// Runs the pool's screen, on at most its `workers` threads at a time.
-Verdict Screen(Pool& p, FileScreen screen, const ScreenBytes& bytes) {
+// Reads `count` bytes at `offset`; false when not all of them could be
+// read. With `check`, first without waiting for the disk, and *cached
+// turns false when the bytes were not in the page cache: the read without
+// waiting also gives up over cached pages that would start the kernel's
+// own read-ahead, so a read that then completes at once still counts as
+// cached.
+bool ReadAllNoting(int fd, uint8_t* buffer, size_t count, off_t offset, bool check, bool* cached) {
+  if (!check) return pread(fd, buffer, count, offset) == ssize_t(count);
+  struct iovec v = {buffer, count};
+  if (preadv2(fd, &v, 1, offset, RWF_NOWAIT) == ssize_t(count)) return true;
+  const int64_t start = Now();
+  const bool whole = pread(fd, buffer, count, offset) == ssize_t(count);
+  if (Now() - start >= DiskReadNanoseconds) *cached = false;
+  return whole;
+}
+
+// Runs the pool's screen, on at most its `workers` threads at a time
+// (over a warm tree no more threads are at work).
+Verdict Screen(Pool& p, FileScreen screen, const ScreenBytes& bytes, bool warm) {
+  if (warm) return screen(bytes) ? Verdict::MayAct : Verdict::ScreenedOut;
   {
     std::unique_lock<std::mutex> hold(p.lock);
     p.screenFree.wait(hold, [&p] { return p.screening < p.workers; });
@@ -203,9 +232,11 @@ Verdict Screen(Pool& p, FileScreen screen, const ScreenBytes& bytes) {
 }
 
 // OpenOnly, then reads the file's ends (the same blocks OpenAndRead reads)
-// and screens them; *verdict stays None when a read fell short.
+// and screens them; *verdict stays None when a read fell short. The
+// descriptor of a file screened out is closed here. Only with
+// `check` is *found told whether the blocks were in the page cache.
 int OpenReadAndScreen(Pool& p, FileScreen screen, int dirFd, const char* name, const struct stat& listed,
-                      Found* found, Verdict* verdict) {
+                      bool warm, bool check, Found* found, Verdict* verdict) {
   struct stat st;
   int fd = OpenOnly(dirFd, name, listed, &st);
   if (fd < 0) return -1;
@@ -215,22 +246,25 @@ int OpenReadAndScreen(Pool& p, FileScreen screen, int dirFd, const char* name, c
   bytes.length = st.st_size;
   bytes.fd = fd;
   if (st.st_size <= off_t(2 * Block)) {
-    read = ReadAllNoting(fd, ends, size_t(st.st_size), 0, &cached);
+    read = ReadAllNoting(fd, ends, size_t(st.st_size), 0, check, &cached);
     bytes.head = ends;
     bytes.headLength = size_t(st.st_size);
   } else {
     const off_t last = (st.st_size - 1) / off_t(Block);
     const off_t from = (last > 1 ? last - 1 : 1) * off_t(Block);
     const size_t tail = size_t(st.st_size - from);  // more than one block
-    read = ReadAllNoting(fd, head, Block, 0, &cached) && ReadAllNoting(fd, ends, tail, from, &cached);
+    read = ReadAllNoting(fd, head, Block, 0, check, &cached) &&
+           ReadAllNoting(fd, ends, tail, from, check, &cached);
     bytes.head = head;
     bytes.headLength = Block;
     bytes.tail = ends + (tail - Block);
     bytes.tailLength = Block;
   }
-  *found = cached ? Found::Cached : Found::NotCached;
-  if (read) *verdict = Screen(p, screen, bytes);
-  return fd;
+  if (check) *found = cached ? Found::Cached : Found::NotCached;
+  if (read) *verdict = Screen(p, screen, bytes, warm);
+  if (*verdict != Verdict::ScreenedOut) return fd;
+  close(fd);  // the walk will not read it
+  return -1;
 }
 
 // OpenOnly, then reads the file's first block and its last two
@@ -314,7 +348,9 @@ Found ReadEntry(Pool& p, FileScreen screen, Job& job, size_t index, bool warm) {
     slot.listed = fstatat(job.dirFd, name.c_str(), &slot.status, AT_SYMLINK_NOFOLLOW) == 0;
     if (slot.listed && S_ISREG(slot.status.st_mode)) {
       if (screen) {
-        slot.fd = OpenReadAndScreen(p, screen, job.dirFd, name.c_str(), slot.status, &found, &slot.verdict);
+        const bool check = !warm || index % CheckEvery == 0;
+        slot.fd = OpenReadAndScreen(p, screen, job.dirFd, name.c_str(), slot.status, warm, check, &found,
+                                    &slot.verdict);
       } else if (warm && index % CheckEvery != 0) {
         slot.fd = OpenOnly(job.dirFd, name.c_str(), slot.status);
       } else {
@@ -416,9 +452,9 @@ Slot* ReadySlot(uint64_t id, size_t index, uint64_t generation) {
   return &slot;
 }
 
-// How many threads should be at work: all over a cold tree; over a warm
-// one, one that only opens files, or the screens' workers.
-int Wanted(const Pool& p) { return !p.warm ? Threads : p.screen ? p.workers : 1; }
+// How many threads should be at work: all over a cold tree, else
+// WarmThreads.
+int Wanted(const Pool& p) { return !p.warm ? Threads : WarmThreads(p); }
 
 // Wakes `count` threads (all for Threads or more).
 void Wake(int count) {
@@ -471,11 +507,15 @@ uint64_t ReadAheadListing(int dirFd, const std::string& hostDir, const std::vect
 
 void ReadAheadReached(uint64_t id, size_t index) {
   if (!id) return;
+  // Only the walk's thread changes the current listing: it reads it
+  // without the lock.
+  const Job* job = pool->job.get();
+  if (!job || job->id != id) return;
+  pool->reached = index;
+  if (index + Window <= pool->limit) return;
   int wake = 0;
   {
     std::lock_guard<std::mutex> hold(pool->lock);
-    if (!pool->job || pool->job->id != id) return;
-    pool->reached = index;
     if (index + Window <= pool->limit) return;
     pool->limit = index + Window;
     // Waking threads costs the walk a host call: only once a quarter of
@@ -534,16 +574,17 @@ bool ReadAheadScreenedOut(const std::string& hostDir, const std::string& name, u
     // thread has taken yet the walk reads itself.
     std::unique_lock<std::mutex> hold(pool->lock);
     if (pool->job.get() != job || index >= pool->next) return false;
+    // The thread reading it is at work on another core: a short spin
+    // spares both a sleep and a wake-up, each a system call.
+    hold.unlock();
+    for (int spin = 0; spin < SpinBeforeSleep && slot.state.load() != 2; ++spin) __builtin_ia32_pause();
+    hold.lock();
     pool->walkWaiting.store(true);
     pool->published.wait(hold, [&slot] { return slot.state.load() == 2; });
     pool->walkWaiting.store(false);
   }
   Slot* ready = ReadySlot(job->id, index, generation);
-  if (!ready || ready->verdict != Verdict::ScreenedOut || ready->fd < 0) return false;
-  const int fd = ready->fd;
-  ready->fd = -1;
-  ReadAheadClose(fd);
-  return true;
+  return ready && ready->verdict == Verdict::ScreenedOut;
 }
 
 int ReadAheadTake(const std::string& hostDir, const std::string& name, uint64_t generation) {
