@@ -10,6 +10,10 @@ unmount() { if mountpoint -q "$mnt"; then fusermount -u "$mnt" 2>/dev/null || um
 make_pristine() {  # IMAGE
   truncate -s 16M "$1"
   mkntfs -F -f -q "$1" >"$work/mkntfs.log" 2>&1 || { cat "$work/mkntfs.log" >&2; exit 1; }
+  # mkntfs draws the serial from the clock's second: two volumes made in
+  # one second would share it, and the tests tell volumes apart by it.
+  ntfslabel --new-serial="0x$(od -An -N7 -tx1 /dev/urandom | tr -d ' \n')" "$1" >/dev/null 2>&1 ||
+    { echo "ntfslabel could not give $1 a serial" >&2; exit 1; }
   ntfs-3g "$1" "$mnt" || skip "ntfs-3g cannot mount here"
   mkdir -p "$work/hives"
   hive() {  # NAME PREFIX REGFILE

@@ -12,7 +12,7 @@ offline=$(realpath "$1") forge=$(realpath "$2") work=$3 seed=${4:-20} points=${5
 skip() { echo "rescue_kill: skipped: $*" >&2; exit 77; }
 [ "$(id -u)" = 0 ] || skip "needs root to mount"
 [ -c /dev/fuse ] || skip "no /dev/fuse"
-for tool in mkntfs ntfs-3g hivexregedit getfattr setfattr strace; do
+for tool in mkntfs ntfslabel ntfs-3g hivexregedit getfattr setfattr strace; do
   command -v "$tool" >/dev/null || skip "$tool is not installed"
 done
 fail() { echo "rescue_kill: $*" >&2; exit 1; }
