@@ -181,6 +181,47 @@ TEST(RegfLayerTest, HostileHivesAreBounded) {
   }
 }
 
+// A cell that a hostile hive names from the wrong place (a value list
+// entry, a value's data or a class without length naming another key's
+// node) stays with its owner when the key naming it goes.
+TEST(RegfLayerTest, CellsNamedFromTheWrongPlaceStayWithTheirOwner) {
+  const struct {
+    const char* name;
+    std::function<void(Forged&, uint32_t runNode, uint8_t* nk)> point;  // nk: A\B's node
+  } cases[] = {
+      {"value list entry",
+       [](Forged& f, uint32_t run, uint8_t* nk) { regf::Put32(f.Cell(regf::Get32(nk + regf::KeyValueList)), run); }},
+      {"value data",
+       [](Forged& f, uint32_t run, uint8_t* nk) {
+         uint8_t* vk = f.Cell(regf::Get32(f.Cell(regf::Get32(nk + regf::KeyValueList))));
+         regf::Put32(vk + 4, 8);
+         regf::Put32(vk + 8, run);
+       }},
+      {"class without length", [](Forged&, uint32_t run, uint8_t* nk) { regf::Put32(nk + regf::KeyClass, run); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Forged f;
+    const uint32_t run = f.b.tree.keys[f.b.Key(u"Run")].cell;
+    c.point(f, run, f.Cell(f.b.tree.keys[f.b.Key(u"A\\B")].cell));
+    Bytes hive = f.Sealed();
+    std::vector<std::string> expected = Dump(hive);
+    expected.erase(std::remove_if(expected.begin(), expected.end(),
+                                  [](const std::string& line) { return line.rfind("\\A", 0) == 0; }),
+                   expected.end());
+    regf::Image image;
+    regf::Tree tree;
+    std::string why;
+    ASSERT_TRUE(image.Open(hive, &why) && regf::ReadTree(image, &tree, &why)) << why;
+    regf::Editor editor(image, tree);
+    size_t a = 0;
+    for (size_t s : tree.keys[0].subkeys) a = tree.keys[s].name == u"A" ? s : a;
+    ASSERT_TRUE(editor.RemoveKey(a, &why)) << why;
+    editor.Seal(2, 1);
+    EXPECT_EQ(expected, Dump(image.bytes()));
+  }
+}
+
 // Removing a value beside one that cannot be read, or a key, changes only
 // the key's value list (or the parent's subkey list), the freed cells'
 // size fields and what is appended: every other byte stays.

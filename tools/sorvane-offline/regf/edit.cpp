@@ -70,11 +70,15 @@ std::vector<uint32_t> Editor::DataCells(uint32_t vk) {
   return cells;
 }
 
-void Editor::ReleaseValue(uint32_t vk) {
-  if (tree_.refs.count(vk) && tree_.refs[vk] == 1) {
-    for (uint32_t c : DataCells(vk)) Release(c);
+// Gives back the references the value holds: its data cells when no other
+// list names its vk cell, then the vk cell. A list entry that named no vk
+// cell holds none (the cell may be another key's node).
+void Editor::ReleaseValue(const Value& v) {
+  if (!v.counted) return;
+  if (tree_.refs.count(v.cell) && tree_.refs[v.cell] == 1) {
+    for (uint32_t c : v.dataCells) Release(c);
   }
-  Release(vk);
+  Release(v.cell);
 }
 
 // A key's security cell is shared by reference count; the last user
@@ -149,7 +153,6 @@ bool Editor::RemoveValue(size_t key, size_t value, std::string* why) {
   Key& k = tree_.keys[key];
   uint8_t* nk = Node(key);
   uint32_t count = Get32(nk + KeyValueCount), list = Get32(nk + KeyValueList);
-  uint32_t vk = k.values[value].cell;
   size_t length;
   uint8_t* l = image_.MutableCell(list, &length);
   if (!k.valuesReadable || !l || value >= count) {
@@ -167,7 +170,7 @@ bool Editor::RemoveValue(size_t key, size_t value, std::string* why) {
     Put32(nk + KeyValueList, NoCell);
     Release(list);
   }
-  ReleaseValue(vk);
+  ReleaseValue(k.values[value]);
   k.values.erase(k.values.begin() + value);
   return true;
 }
@@ -205,9 +208,9 @@ bool Editor::RemoveKey(size_t key, std::string* why) {
     if (Get32(nk + KeySubkeyCount) > 0) {
       for (uint32_t c : SubkeyListCells(subList)) Release(c);
     }
-    for (const Value& v : k.values) ReleaseValue(v.cell);
+    for (const Value& v : k.values) ReleaseValue(v);
     if (Get32(nk + KeyValueCount) > 0) Release(valueList);
-    if (cls != NoCell) Release(cls);
+    if (cls != NoCell && Get16(nk + KeyClassLength) > 0) Release(cls);  // counted only then
     ReleaseSecurity(sk);
     Release(k.cell);
   }
@@ -271,17 +274,18 @@ bool Editor::SetValue(size_t key, size_t value, const Name& name, uint32_t type,
   }
   size_t length;
   if (value != npos) {
-    uint32_t vk = tree_.keys[key].values[value].cell;
-    if (tree_.refs[vk] != 1) {
-      *why = "the value is shared with another key";
+    Value& old = tree_.keys[key].values[value];
+    uint32_t vk = old.cell;
+    if (!old.counted || tree_.refs[vk] != 1) {
+      *why = old.counted ? "the value is shared with another key" : "the value's cell is no value";
       return false;
     }
-    std::vector<uint32_t> old = DataCells(vk);
     uint8_t* v = image_.MutableCell(vk, &length);
     Put32(v + 4, size);
     Put32(v + 8, off);
     Put32(v + 12, type);
-    for (uint32_t c : old) Release(c);
+    for (uint32_t c : old.dataCells) Release(c);
+    old.dataCells = DataCells(vk);
   } else {
     bool compressed = Compressible(name);
     size_t nameBytes = compressed ? name.size() : 2 * name.size();
@@ -321,6 +325,8 @@ bool Editor::SetValue(size_t key, size_t value, const Name& name, uint32_t type,
     Value added;
     added.cell = vk;
     added.name = name;
+    added.counted = true;
+    added.dataCells = DataCells(vk);
     tree_.keys[key].values.push_back(added);
     value = tree_.keys[key].values.size() - 1;
   }

@@ -36,7 +36,7 @@ class Editor {
  private:
   uint8_t* Node(size_t key);
   void Release(uint32_t cell);
-  void ReleaseValue(uint32_t vk);
+  void ReleaseValue(const Value& v);
   void ReleaseSecurity(uint32_t sk);
   std::vector<uint32_t> SubkeyListCells(uint32_t list);
   bool Unlist(uint32_t list, uint32_t child);

@@ -66,19 +66,25 @@ struct Reader {
     if (size == 0) return true;
     size_t length;
     const uint8_t* p = image.CellData(off, &length);
-    if (!p || tree.refs[off]++ > 0) return false;
+    if (!p) return false;
+    v->dataCells.push_back(off);
+    if (tree.refs[off]++ > 0) return false;
     if (size > BigDataSegment && image.MinorVersion() >= 4 && length >= 8 && std::memcmp(p, "db", 2) == 0) {
       uint32_t segments = Get16(p + 2), list = Get32(p + 4);
       size_t listLength;
       const uint8_t* l = image.CellData(list, &listLength);
-      if (!l || tree.refs[list]++ > 0 || !Inside(listLength, 0, uint64_t(segments) * 4)) return false;
+      if (!l) return false;
+      v->dataCells.push_back(list);
+      if (tree.refs[list]++ > 0 || !Inside(listLength, 0, uint64_t(segments) * 4)) return false;
       std::string data;
       for (uint32_t i = 0; i < segments && data.size() < size; ++i) {
         uint32_t seg = Get32(l + 4 * i);
         size_t segLength;
         const uint8_t* s = image.CellData(seg, &segLength);
         size_t take = std::min<size_t>(BigDataSegment, size - data.size());
-        if (!s || tree.refs[seg]++ > 0 || segLength < take) return false;
+        if (!s) return false;
+        v->dataCells.push_back(seg);
+        if (tree.refs[seg]++ > 0 || segLength < take) return false;
         data.append(reinterpret_cast<const char*>(s), take);
       }
       if (data.size() != size) return false;
@@ -104,8 +110,8 @@ struct Reader {
       v.cell = Get32(l + 4 * i);
       size_t vkLength;
       const uint8_t* vk = image.CellData(v.cell, &vkLength);
-      if (vk && vkLength >= 20 && std::memcmp(vk, "vk", 2) == 0 && Get16(vk + 2) <= vkLength - 20 &&
-          tree.refs[v.cell]++ == 0) {
+      v.counted = vk && vkLength >= 20 && std::memcmp(vk, "vk", 2) == 0 && Get16(vk + 2) <= vkLength - 20;
+      if (v.counted && tree.refs[v.cell]++ == 0) {
         v.name = DecodeName(vk + 20, Get16(vk + 2), Get16(vk + 16) & ValueCompName);
         v.type = Get32(vk + 12);
         v.readable = ReadData(vk, &v);

@@ -30,6 +30,11 @@ struct Value {
   uint32_t type = 0;
   std::string data;
   bool readable = false;
+  // The references this value holds in Tree::refs: on its vk cell (false
+  // when the list names a cell that is no vk), and on each data cell its
+  // read reached. Only these are given back when it goes.
+  bool counted = false;
+  std::vector<uint32_t> dataCells;
 };
 
 struct Key {
