@@ -64,7 +64,15 @@ def expect_files(check, prefix, machine):
 
 
 def expect_repaired_hosts(check, prefix, machine):
-    """Each repaired copy runs exactly as its host: same output, same exit code."""
+    """Each repaired copy runs exactly as its host: same output, same exit
+    code. Where this Wine runs 64-bit programs only, the 32-bit host cannot
+    start (how it fails varies from run to run): the copy must then be the
+    host byte for byte."""
+    if winebox.WINE_ARCH != "win32":
+        for repaired, host in machine.hosts:
+            with open(prefix.unix(repaired), "rb") as a, open(prefix.unix(host), "rb") as b:
+                check.true(a.read() == b.read(), "%s is %s byte for byte" % (repaired, host))
+        return
     for repaired, host in machine.hosts:
         expected = prefix.wine(host)
         actual = prefix.wine(repaired)
@@ -218,7 +226,10 @@ def win9x_family(builds, prefix, check):
     expect_registry(check, o, m)
     expect_untouched(check, o, m, created, [r"C:\windows\wininit.ini"])
     expect_repaired_hosts(check, prefix, m)
-    # That was the next start: wineboot has carried out the entries.
+    # The next start: the first program of a new server session (the one
+    # above where the hosts ran) starts the prefix, and wineboot carries
+    # out the entries.
+    prefix.wine("cmd", "/c", "exit")
     for s in guarded:
         check.true(not prefix.exists(s.path), "%s is still there after the next start" % s.path)
     check.true(prefix.exists(r"C:\windows\wininit.bak"), "wininit.ini was not carried out")
