@@ -258,32 +258,75 @@ def compact_zip(rng, pool):
     return buf.getvalue()
 
 
+def write_files(rng, files, pick_folder, kinds):
+    """Writes `files` files, each in the folder pick_folder() gives and of
+    the first kind whose bound the draw falls under; kinds: (bound, make),
+    make() -> (extension, bytes), the last bound 1. Returns the bytes
+    written."""
+    total = 0
+    for i in range(files):
+        folder = pick_folder()
+        kind = rng.random()
+        ext, data = next(make for bound, make in kinds if kind < bound)()
+        name = "%s_%d%s" % (rng.choice(WORDS), i, ext)
+        with open(os.path.join(folder, name), "wb") as out:
+            out.write(data)
+        total += len(data)
+    return total
+
+
+def with_ext(rng, exts, make):
+    """A kind whose extension is drawn from exts, then its bytes made from it."""
+    def made():
+        ext = rng.choice(exts)
+        return ext, make(ext)
+    return made
+
+
 def write_compact(rng, pool, root, files, sizes):
     """The compact tree: small files, deep folders of a few files each."""
     folders = make_folders(rng, root, max(8, files // 6), depth=11)
     for f in folders:
         os.makedirs(f, exist_ok=True)
-    total = 0
-    for i in range(files):
-        folder = rng.choice(folders[1:])
-        kind = rng.random()
-        if kind < 0.40:
-            ext = rng.choice(TEXT_EXTS + PAGE_EXTS + SCRIPT_EXTS)
-            data = compact_text(rng, ext)
-        elif kind < 0.75:
-            ext = rng.choice(PE_EXTS)
-            data = compact_pe(rng, pool, sizes, ext)
-        elif kind < 0.80:
-            ext = ".zip"
-            data = compact_zip(rng, pool)
-        else:
-            ext = rng.choice(OTHER_EXTS)
-            size = log_size(rng, 100, 48 * 1024)
-            data = bytes(size) if rng.random() < 0.2 else pool.take(size)
-        name = "%s_%d%s" % (rng.choice(WORDS), i, ext)
-        with open(os.path.join(folder, name), "wb") as out:
-            out.write(data)
-        total += len(data)
+
+    def other():
+        ext = rng.choice(OTHER_EXTS)
+        size = log_size(rng, 100, 48 * 1024)
+        return ext, bytes(size) if rng.random() < 0.2 else pool.take(size)
+
+    kinds = [(0.40, with_ext(rng, TEXT_EXTS + PAGE_EXTS + SCRIPT_EXTS, lambda e: compact_text(rng, e))),
+             (0.75, with_ext(rng, PE_EXTS, lambda e: compact_pe(rng, pool, sizes, e))),
+             (0.80, lambda: (".zip", compact_zip(rng, pool))),
+             (1.0, other)]
+    total = write_files(rng, files, lambda: rng.choice(folders[1:]), kinds)
+    return total, len(folders)
+
+
+def write_tree(rng, pool, root, files, sizes):
+    """Today's tree: files of up to a few MB, one folder with many entries."""
+    folders = make_folders(rng, root, max(8, files // 25))
+    big = folders[2]  # WINDOWS: one folder with many entries, like a system folder
+    for f in folders:
+        os.makedirs(f, exist_ok=True)
+
+    def pe(ext):
+        if rng.random() < 0.1:
+            size = rng.choice(sizes)  # a record's size; the fragments differ
+        else:  # between two neighbouring record sizes, log-interpolated
+            at = rng.randrange(len(sizes) - 1)
+            size = log_size(rng, sizes[at], sizes[at + 1] + 1)
+        return pe_file(rng, pool, size, ext != ".exe")
+
+    def archive():
+        ext = ".zip" if rng.random() < 0.7 else ".rar"
+        encrypted = rng.random() < 0.25
+        return ext, zip_file(rng, pool, encrypted) if ext == ".zip" else rar_file(rng, pool, encrypted)
+
+    kinds = [(0.40, with_ext(rng, TEXT_EXTS + PAGE_EXTS + SCRIPT_EXTS, lambda e: text_file(rng, e))),
+             (0.70, with_ext(rng, PE_EXTS, pe)),
+             (0.80, archive),
+             (1.0, with_ext(rng, OTHER_EXTS, lambda e: other_file(rng, pool)))]
+    total = write_files(rng, files, lambda: big if rng.random() < 0.03 else rng.choice(folders[1:]), kinds)
     return total, len(folders)
 
 
@@ -317,41 +360,9 @@ def main():
     sizes = sorted(int(l) for l in open(opt("--sizes", ""))) if "--sizes" in args else [3745, 2870272]
     rng = random.Random(seed)
     pool = Bytes(rng)
-    if "--compact" in args:
-        total, folders = write_compact(rng, pool, root, files, sizes)
-        print("files %d bytes %d folders %d" % (files, total, folders))
-        return
-    folders = make_folders(rng, root, max(8, files // 25))
-    big = folders[2]  # WINDOWS: one folder with many entries, like a system folder
-    for f in folders:
-        os.makedirs(f, exist_ok=True)
-    total = 0
-    for i in range(files):
-        folder = big if rng.random() < 0.03 else rng.choice(folders[1:])
-        kind = rng.random()
-        if kind < 0.40:
-            ext = rng.choice(TEXT_EXTS + PAGE_EXTS + SCRIPT_EXTS)
-            data = text_file(rng, ext)
-        elif kind < 0.70:
-            ext = rng.choice(PE_EXTS)
-            if rng.random() < 0.1:
-                size = rng.choice(sizes)  # a record's size; the fragments differ
-            else:  # between two neighbouring record sizes, log-interpolated
-                at = rng.randrange(len(sizes) - 1)
-                size = log_size(rng, sizes[at], sizes[at + 1] + 1)
-            data = pe_file(rng, pool, size, ext != ".exe")
-        elif kind < 0.80:
-            ext = ".zip" if rng.random() < 0.7 else ".rar"
-            encrypted = rng.random() < 0.25
-            data = zip_file(rng, pool, encrypted) if ext == ".zip" else rar_file(rng, pool, encrypted)
-        else:
-            ext = rng.choice(OTHER_EXTS)
-            data = other_file(rng, pool)
-        name = "%s_%d%s" % (rng.choice(WORDS), i, ext)
-        with open(os.path.join(folder, name), "wb") as out:
-            out.write(data)
-        total += len(data)
-    print("files %d bytes %d folders %d" % (files, total, len(folders)))
+    write = write_compact if "--compact" in args else write_tree
+    total, folders = write(rng, pool, root, files, sizes)
+    print("files %d bytes %d folders %d" % (files, total, folders))
 
 
 if __name__ == "__main__":
