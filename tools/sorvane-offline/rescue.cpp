@@ -403,10 +403,14 @@ bool FinishRescue(int exitCode, std::string* error, int* finalCode) {
   }
   std::string closeError;
   if (!quarantine::Close(&closeError)) {
-    std::fprintf(stderr, "sorvane-offline: %s\n", closeError.c_str());
+    // Named once: through *error, or here when *error already holds another failure.
+    if (ok) {
+      *error = closeError;
+    } else {
+      std::fprintf(stderr, "sorvane-offline: %s\n", closeError.c_str());
+    }
     failures.push_back(closeError);
     exitCode = 2;
-    if (ok) *error = closeError;
     ok = false;
   }
   if (finalCode) *finalCode = exitCode;
