@@ -121,8 +121,10 @@ tree
 run --events "$work/no/such/dir/events.json"
 [ "$rc" -eq 2 ] && [ -e "$work/C/WINDOWS/system32/evil1.exe" ] || fail "unopenable stream: rc $rc or the scan ran"
 if [ -w /dev/full ]; then
-  run --events /dev/full
+  run --events /dev/full --report "$work/report.json"
   [ "$rc" -eq 2 ] && grep -q 'cannot write the events' "$err" || fail "a failed write: exit code $rc"
+  jq -e '.exit_code == 2 and (.errors | any(test("cannot write the events")))' "$work/report.json" >/dev/null ||
+    fail "a failed write: the report says another exit code"
   [ ! -e "$work/C/WINDOWS/system32/evil1.exe" ] || fail "a failed write stopped the scan"
 fi
 run --restore "$work" --events "$ev"

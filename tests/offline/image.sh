@@ -102,9 +102,13 @@ mkdir -p "$work/vol"
 for magic in hibr HIBR RSTR wake zero; do
   if [ "$magic" = zero ]; then printf '\0\0\0\0'; else printf '%s' "$magic"; fi >"$work/vol/HiberFil.sys"
   rc=0
-  "$offline" --volume "$work/vol" >/dev/null 2>"$work/vol.err" || rc=$?
+  rm -f "$work/vol.json"
+  "$offline" --volume "$work/vol" --report "$work/vol.json" >/dev/null 2>"$work/vol.err" || rc=$?
   case $magic in
-    hibr|HIBR|RSTR) grep -q hibernated "$work/vol.err" || fail "--volume with '$magic' was not refused" ;;
+    hibr|HIBR|RSTR)
+      grep -q hibernated "$work/vol.err" && [ "$rc" -eq 2 ] || fail "--volume with '$magic' was not refused"
+      jq -e '.exit_code == 2 and (.errors[0] | test("hibernated"))' "$work/vol.json" >/dev/null ||
+        fail "--volume with '$magic': the report does not say the run was refused" ;;
     *) ! grep -q hibernated "$work/vol.err" || fail "--volume with '$magic' was refused" ;;
   esac
 done

@@ -7,9 +7,12 @@
 #include <fstream>
 #include <functional>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/emu/machine.h"
 #include "tests/offline/forged_hive.h"
 #include "tools/sorvane-offline/hives.h"
+#include "tools/sorvane-offline/host_names.h"
 #include "tools/sorvane-offline/quarantine.h"
 
 namespace {
@@ -124,6 +127,22 @@ TEST_F(JournalTest, RestoreNeverWritesOutsideTheRoot) {
          Put(d + "/q/manifest.jsonl", text);
        },
        1},
+      {"a record naming another root and no volume identity",
+       [](const std::string& d) {
+         std::string text = Slurp(d + "/q/manifest.jsonl"), out;
+         for (size_t at = 0, end; at < text.size(); at = end + 1) {
+           end = text.find('\n', at);
+           auto record = nlohmann::json::parse(text.substr(at, end - at));
+           if (record.contains("root_b64")) {
+             record["root_b64"] = names::Base64(d + "/outside");
+             record.erase("volume");
+           }
+           out += record.dump() + "\n";
+         }
+         Put(d + "/q/manifest.jsonl", out);
+         std::system(("mkdir -p '" + d + "/outside/sys'").c_str());
+       },
+       2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -137,6 +156,7 @@ TEST_F(JournalTest, RestoreNeverWritesOutsideTheRoot) {
     c.tamper(dir_);
     EXPECT_EQ(c.code, quarantine::Restore(q_, true));
     EXPECT_FALSE(Exists(dir_ + "/outside/evil.exe"));
+    EXPECT_FALSE(Exists(dir_ + "/outside/sys/evil.exe"));
   }
 }
 

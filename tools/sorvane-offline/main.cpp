@@ -50,6 +50,16 @@ int EndEvents(int code) {
   std::string error;
   if (FinishEvents(code, &error)) return code;
   std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+  std::string reportError;
+  if (!AmendRescueReport(2, error, &reportError)) std::fprintf(stderr, "sorvane-offline: %s\n", reportError.c_str());
+  return 2;
+}
+
+// A run refused before it starts: the report still says why.
+int Refuse(const RescueOptions& rescue, const std::string& why) {
+  std::fprintf(stderr, "sorvane-offline: %s\n", why.c_str());
+  std::string error;
+  if (!RefuseRescue(rescue, why, &error)) std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
   return 2;
 }
 
@@ -138,13 +148,11 @@ int main(int argc, char** argv) {
   if (!options.image.path.empty()) {
     CatchStopSignals();
     if (!image.Open(options.image, changes, &options.rescue.volume, &options.rescue.origin, &error)) {
-      std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
-      return 2;
+      return Refuse(options.rescue, error);
     }
   } else if (!options.rescue.volume.empty() && changes &&
              !RefuseIfHibernated(options.rescue.volume, &error)) {
-    std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
-    return 2;
+    return Refuse(options.rescue, error);
   }
   emu::ResetMachine();
   emu::OnFileNote(PrintFileNote);
@@ -211,6 +219,8 @@ int main(int argc, char** argv) {
   emu::ResetMachine();  // its descriptors of the drives
   if (!image.Close(&error)) {
     std::fprintf(stderr, "sorvane-offline: %s\n", error.c_str());
+    std::string reportError;
+    if (!AmendRescueReport(2, error, &reportError)) std::fprintf(stderr, "sorvane-offline: %s\n", reportError.c_str());
     return EndEvents(2);
   }
   return EndEvents(finalCode);

@@ -54,6 +54,7 @@ bool readOnlyVolume = false;
 std::vector<ResultLine> lines;
 std::vector<std::string> failures;  // what ended the run or was not written
 std::string backupDir;              // the hive backups' folder without a quarantine
+json writtenReport;                 // the report as last written, for a later failure
 
 // ---- The keys the sweep may change, and what they held -------------------
 
@@ -322,6 +323,26 @@ bool StartRescue(const RescueOptions& options, std::string* error) {
 
 void NoteRescueFailure(const std::string& message) { failures.push_back(message); }
 
+bool RefuseRescue(const RescueOptions& options, const std::string& why, std::string* error) {
+  rescue = options;
+  lines.clear();
+  failures = {why};
+  active = false;
+  return FinishRescue(2, error);
+}
+
+bool AmendRescueReport(int exitCode, const std::string& why, std::string* error) {
+  if (rescue.report.empty() || writtenReport.is_null()) return true;
+  writtenReport["exit_code"] = exitCode;
+  writtenReport["errors"].push_back(why);
+  std::ofstream out(rescue.report, std::ios::binary);
+  out << ReportText(writtenReport);
+  out.close();
+  if (out) return true;
+  *error = "cannot write the report " + rescue.report;
+  return false;
+}
+
 bool FinishRescue(int exitCode, std::string* error, int* finalCode) {
   const auto& others = emu::OtherFileSystems();
   for (const auto& p : others) {
@@ -382,13 +403,18 @@ bool FinishRescue(int exitCode, std::string* error, int* finalCode) {
   }
   std::string closeError;
   if (!quarantine::Close(&closeError)) {
-    std::fprintf(stderr, "sorvane-offline: %s\n", closeError.c_str());
+    // Named once: through *error, or here when *error already holds another failure.
+    if (ok) {
+      *error = closeError;
+    } else {
+      std::fprintf(stderr, "sorvane-offline: %s\n", closeError.c_str());
+    }
     failures.push_back(closeError);
     exitCode = 2;
-    if (ok) *error = closeError;
     ok = false;
   }
   if (finalCode) *finalCode = exitCode;
+  writtenReport = nullptr;
   if (rescue.report.empty()) return ok;
 
   ScanReport report;
@@ -436,5 +462,6 @@ bool FinishRescue(int exitCode, std::string* error, int* finalCode) {
     if (finalCode) *finalCode = 2;
     return false;
   }
+  writtenReport = doc;
   return ok;
 }

@@ -56,6 +56,16 @@ void NoteRescueFailure(const std::string& message);
 // False with a message when something could not be written.
 bool FinishRescue(int exitCode, std::string* error, int* finalCode = nullptr);
 
+// A run refused before it starts (a hibernated Windows, an image that
+// cannot be opened): the report, when asked for, says why, with exit code 2.
+// False with a message when it cannot be written.
+bool RefuseRescue(const RescueOptions& options, const std::string& why, std::string* error);
+
+// A failure after the report was written (the events, an image's unmount):
+// the report is written again with the code the process ends with and the
+// reason added. False with a message when it cannot be written.
+bool AmendRescueReport(int exitCode, const std::string& why, std::string* error);
+
 // Lets go of the volume's files (the hives are mapped), so that a volume
 // the run mounted can be unmounted.
 void EndRescue();

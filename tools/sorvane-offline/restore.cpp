@@ -53,7 +53,7 @@ std::string OldRel(const Entry& e) {
 // Where each drive root of the records is to be written now; false (with
 // the reasons on stderr) when one cannot be used: nothing is changed then.
 bool FindTargets(const std::vector<Entry>& entries, const std::string& volume, std::map<std::string, std::string>* targets) {
-  bool ok = true, volumeUsed = false, oldRecords = false;
+  bool ok = true, volumeUsed = false, oldRecords = false, unidentified = false;
   VolumeIdentity given;
   if (!volume.empty()) given = IdentityOf(volume);
   for (const auto& e : entries) {
@@ -71,7 +71,12 @@ bool FindTargets(const std::vector<Entry>& entries, const std::string& volume, s
         std::fprintf(stderr, "restore: the run recorded no identity of %s: restoring into %s as given\n",
                      e.root.c_str(), volume.c_str());
       }
-    } else if (!recorded.Known() || IdentityOf(e.root) == recorded) {
+    } else if (!recorded.Known()) {
+      // A root without an identity is taken only as given: nothing tells
+      // that the recorded path still is (or ever was) the cleaned volume.
+      unidentified = true;
+      ok = false;
+    } else if (IdentityOf(e.root) == recorded) {
       target = e.root;
     } else {
       VolumeIdentity now = IdentityOf(e.root);
@@ -84,6 +89,10 @@ bool FindTargets(const std::vector<Entry>& entries, const std::string& volume, s
       ok = false;
     }
     (*targets)[e.root] = target;
+  }
+  if (unidentified) {
+    std::fprintf(stderr, "sorvane-offline: the manifest names a drive root without the identity of its volume:"
+                         " give the volume with --volume DIR\n");
   }
   if (oldRecords) {
     if (volume.empty()) {
@@ -120,7 +129,7 @@ VolumeIdentity IdentityOfRoot(const std::string& root) {
 bool RollBackHive(const std::string& dir, const Entry& e, int journal, std::string* why) {
   std::string bytes;
   confined::Root root;
-  if (e.volume.Known() && !(IdentityOf(e.root) == e.volume)) {
+  if (!e.volume.Known() || !(IdentityOf(e.root) == e.volume)) {
     *why = e.root + " is not " + e.volume.Text() + " now";
     return false;
   }
