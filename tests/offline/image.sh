@@ -5,8 +5,9 @@
 # BitLocker and a non-NTFS partition are named; a hibernated Windows is
 # refused for cleaning; backing files and non-images are refused; runs
 # killed with SIGTERM and SIGKILL leave nothing behind (the next run cleans
-# up after SIGKILL); report runs share an image, a cleaning run is kept
-# out. Exits 77 (skipped) where FUSE or root is missing.
+# up after SIGKILL, but never stops a daemon under an ntfs-3g mount still
+# in use); report runs share an image, a cleaning run and a report run
+# exclude each other. Exits 77 (skipped) where FUSE or root is missing.
 # Usage: image.sh SORVANE_OFFLINE FORGE WORKDIR
 set -euo pipefail
 offline=$(realpath "$1") forge=$(realpath "$2") work=$3
@@ -153,6 +154,20 @@ wait "$reader" || true
 [ "$rc" = 2 ] || fail "a cleaning run beside a report run: exit code $rc, expected 2"
 has locked-out.err 'QEMU cannot open the image: .*lock'
 [ -z "$(leftovers)" ] || { leftovers >&2; fail "locked-out: left mounts or daemons"; }
+# And the other way round on a raw disk: a report run is kept out of what
+# a cleaning run has open, saying so rather than that there is no Windows.
+cp "$work/img/mbr.raw" "$work/img/rw.raw"
+"$offline" --image "$work/img/rw.raw" --quarantine "$work/q3" >/dev/null 2>&1 &
+writer=$!
+for _ in $(seq 400); do grep " $run/[0-9]*/m1 " /proc/self/mountinfo | grep -q " rw," && break; sleep 0.02; done
+kill -STOP "$writer"
+rc=0
+"$offline" --image "$work/img/rw.raw" --action report >/dev/null 2>"$work/kept-out.err" || rc=$?
+kill -CONT "$writer"
+wait "$writer" || true
+[ "$rc" = 2 ] || fail "a report run beside a cleaning run: exit code $rc, expected 2"
+[ -z "$(leftovers)" ] || { leftovers >&2; fail "kept-out: left mounts or daemons"; }
+has kept-out.err 'no Windows volume that could be read: partition 1: .*lock'
 
 # SIGTERM at several moments of a cleaning run: nothing is left, and the
 # image opens again.
@@ -180,4 +195,25 @@ pid=$(ls "$run")
 check after-kill 1 --image "$work/img/gpt.raw" --action report
 has after-kill.err "cleaning up after a run that was stopped: $run/$pid"
 [ ! -e "$run/$pid" ] || fail "the killed run's folder is still there"
+# A cleaning run killed with its ntfs-3g mount in use from outside: the
+# next run leaves the daemon under that mount running (ntfs-3g could still
+# write back); once the mount is let go, a run undoes it all.
+cp "$work/img/mbr.qcow2" "$work/img/held.qcow2"
+"$offline" --image "$work/img/held.qcow2" --quarantine "$work/qk" >/dev/null 2>&1 &
+pid=$!
+for _ in $(seq 400); do grep " $run/$pid/m1 " /proc/self/mountinfo | grep -q " rw," && break; sleep 0.02; done
+kill -KILL "$pid"
+wait "$pid" || true
+(cd "$run/$pid/m1" && exec sleep 300) &
+holder=$!
+sleep 0.2
+rc=0
+"$offline" --image "$work/img/gpt.raw" --action report >/dev/null 2>"$work/held.err" || rc=$?
+leftovers | grep -q '^daemon ' && grep -q " $run/$pid/m1 " /proc/self/mountinfo ||
+  { kill "$holder"; cat "$work/held.err" >&2; fail "the daemon under a mount in use was stopped"; }
+has held.err "$run/$pid still has mounts, left as it is"
+kill "$holder"
+wait "$holder" || true
+check held-after 1 --image "$work/img/held.qcow2" --action report
+qemu-img check -q "$work/img/held.qcow2" || fail "the image of the killed cleaning run is damaged"
 echo "image: ok"

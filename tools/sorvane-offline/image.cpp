@@ -146,6 +146,7 @@ bool ImageSession::Open(const ImageOptions& options, bool writable, std::string*
     notScanned.push_back({{"index", p.index}, {"reason", reason}});
   };
   bool anyLocked = false;
+  std::string unreadable;  // the first NTFS partition that could not be opened, and why
   for (const auto& p : partitions) {
     if (options.partition >= 0 && p.index != options.partition) continue;
     if (p.kind == "bitlocker") {
@@ -160,7 +161,10 @@ bool ImageSession::Open(const ImageOptions& options, bool writable, std::string*
     std::string dir;
     if (!MountPartition(p, false, &dir, error)) {
       if (stopFlag) return false;
+      // Unread (another run's lock, a damaged volume): it could hold Windows.
       leave(p, *error);
+      if (unreadable.empty()) unreadable = Name(p) + ": " + *error;
+      anyLocked = true;
       continue;
     }
     VolumeLayout layout;
@@ -186,7 +190,8 @@ bool ImageSession::Open(const ImageOptions& options, bool writable, std::string*
     }
   }
   if (!chosen) {
-    *error = anyLocked ? "the image holds no Windows volume that can be read: its BitLocker volume is locked and "
+    *error = !unreadable.empty() ? "the image holds no Windows volume that could be read: " + unreadable
+             : anyLocked ? "the image holds no Windows volume that can be read: its BitLocker volume is locked and "
                          "was not scanned (unlock it in Windows, or image the unlocked volume)"
                        : "the image holds no NTFS partition with a Windows folder";
     return false;

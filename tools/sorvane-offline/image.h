@@ -43,8 +43,9 @@ class ImageSession {
   bool Reopen(const std::string& origin, bool allowBacking, std::string* volume, std::string* error);
   // Unmounts and stops everything; false with a message when something stays.
   bool Close(std::string* error);
-  // Partitions left out that could hold anything (BitLocker): a run that
-  // found nothing is then incomplete.
+  // Partitions left out that could hold anything (BitLocker, an NTFS
+  // volume that could not be opened): a run that found nothing is then
+  // incomplete.
   bool LeftLocked() const { return leftLocked_; }
 
  private:

@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
   MainWindow = emu::CreateWindow(MainWindowProcedure);
   ActionMode = options.rescue.action ? options.rescue.action : ActionClean;
   ScanInProgress = 1;
-  CancelRequested = 0;
+  CancelRequested = StopSignal() ? 1 : 0;  // a signal while the image was opened stops the walk too
   int code = 0;
   try {
     ScanRun();

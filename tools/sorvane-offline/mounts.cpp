@@ -273,14 +273,96 @@ void RecordProcess(const std::string& runFolder, const std::string& name, pid_t 
 namespace {
 
 // The process named in `file` ("PID STARTTIME") when it still is that
-// process; 0 otherwise.
+// process and has not ended (a zombie no parent reaped has); 0 otherwise.
 pid_t LivingProcess(const std::string& file) {
   std::ifstream in(file);
   long long pid = 0;
   unsigned long long start = 0;
   if (!(in >> pid >> start) || pid <= 1) return 0;
   if (StartTime(static_cast<pid_t>(pid)) != start || start == 0) return 0;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  size_t close = text.rfind(')');
+  if (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z') return 0;
   return static_cast<pid_t>(pid);
+}
+
+// Waits up to `seconds` for the process recorded in `file` to end.
+bool Gone(const std::string& file, double seconds) {
+  for (double end = Now() + seconds; LivingProcess(file) != 0; Pause(0.05)) {
+    if (Now() >= end) return false;
+  }
+  return true;
+}
+
+// An ntfs-3g mount of a run folder (mN), as against QEMU's exports.
+bool NtfsMount(const std::string& folder, const std::string& point) {
+  if (point.compare(0, folder.size() + 1, folder + "/") != 0) return false;
+  std::string name = point.substr(folder.size() + 1);
+  return name.size() > 1 && name[0] == 'm' && name.find_first_not_of("0123456789", 1) == std::string::npos;
+}
+
+// The recorded helpers of a run folder still alive whose name starts with
+// `comm`, by their pid file.
+std::vector<std::string> Helpers(const std::string& folder, const std::string& comm) {
+  std::vector<std::string> files;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name.size() < 5 || name.compare(name.size() - 4, 4, ".pid") != 0) continue;
+      pid_t pid = LivingProcess(folder + "/" + name);
+      if (pid && Comm(pid).rfind(comm, 0) == 0) files.push_back(folder + "/" + name);
+    }
+    closedir(d);
+  }
+  return files;
+}
+
+// Undoes one run folder of a run that is gone, in the order a run undoes
+// its own: each ntfs-3g mount unmounted and its process gone (it writes
+// back what it holds into the export), only then the exports and the
+// daemon. False when an ntfs-3g mount is still in use: the daemon under it
+// then keeps running.
+bool CleanStaleRun(const std::string& folder) {
+  bool held = false;
+  for (const auto& m : MountsBelow(folder)) {
+    if (!NtfsMount(folder, m)) continue;
+    std::string error;
+    if (Unmount(m, 0, 0, &error)) {
+      std::fprintf(stderr, "image: unmounted %s\n", m.c_str());
+    } else {
+      std::fprintf(stderr, "image: %s\n", error.c_str());
+      held = true;
+    }
+  }
+  if (held) return false;
+  // Unmounted, ntfs-3g writes back and ends; asked again with SIGTERM
+  // (which also writes back) when it lingers, never killed outright.
+  for (const auto& file : Helpers(folder, "ntfs-3g")) {
+    pid_t pid = LivingProcess(file);
+    if (!Gone(file, 10)) {
+      kill(pid, SIGTERM);
+      if (!Gone(file, 50)) {
+        std::fprintf(stderr, "image: ntfs-3g (%d) does not end\n", static_cast<int>(pid));
+        return false;
+      }
+    }
+    std::fprintf(stderr, "image: ended ntfs-3g (%d)\n", static_cast<int>(pid));
+  }
+  for (const auto& m : MountsBelow(folder)) {
+    if (umount2(m.c_str(), 0) != 0 && umount2(m.c_str(), MNT_DETACH) != 0) {
+      std::string error;
+      Unmount(m, 0, 0, &error);
+    }
+    std::fprintf(stderr, "image: unmounted %s\n", m.c_str());
+  }
+  for (const auto& file : Helpers(folder, "qemu-storage")) {
+    pid_t pid = LivingProcess(file);
+    kill(pid, SIGTERM);  // QEMU flushes the image and ends
+    if (!Gone(file, 30)) kill(pid, SIGKILL);
+    std::fprintf(stderr, "image: ended qemu-storage-daemon (%d)\n", static_cast<int>(pid));
+  }
+  return true;
 }
 
 }  // namespace
@@ -302,29 +384,7 @@ void CleanStaleRuns() {
     std::string folder = base + "/" + n;
     if (LivingProcess(folder + "/owner") != 0) continue;  // a run still going
     std::fprintf(stderr, "image: cleaning up after a run that was stopped: %s\n", folder.c_str());
-    for (const auto& m : MountsBelow(folder)) {
-      if (umount2(m.c_str(), 0) != 0 && umount2(m.c_str(), MNT_DETACH) != 0) {
-        std::string error;
-        Unmount(m, 0, 0, &error);
-      }
-      std::fprintf(stderr, "image: unmounted %s\n", m.c_str());
-    }
-    // ntfs-3g ends when unmounted; the daemon is ended now that nothing
-    // reads its exports. Only processes that are still the ones recorded.
-    if (DIR* pd = opendir(folder.c_str())) {
-      while (dirent* e = readdir(pd)) {
-        std::string name = e->d_name;
-        if (name.size() < 5 || name.compare(name.size() - 4, 4, ".pid") != 0) continue;
-        pid_t pid = LivingProcess(folder + "/" + name);
-        std::string comm = pid ? Comm(pid) : "";
-        if (comm.rfind("qemu-storage", 0) == 0 || comm == "ntfs-3g") {
-          Stop(pid, 5);
-          std::fprintf(stderr, "image: ended %s (%d)\n", comm.c_str(), static_cast<int>(pid));
-        }
-      }
-      closedir(pd);
-    }
-    if (!MountsBelow(folder).empty()) {
+    if (!CleanStaleRun(folder) || !MountsBelow(folder).empty()) {
       std::fprintf(stderr, "image: %s still has mounts, left as it is\n", folder.c_str());
       continue;
     }

@@ -49,8 +49,9 @@ std::string CreateRunFolder(std::string* error);
 void RecordProcess(const std::string& runFolder, const std::string& name, pid_t pid);
 
 // Undoes what runs that no longer live left in RunBase(): ntfs-3g mounts
-// first, then the exports and the daemon. Each folder cleaned is named on
-// stderr. Runs still alive are left alone.
+// first, their processes waited for, then the exports and the daemon; a
+// folder whose ntfs-3g mount is still in use keeps its daemon. Each folder
+// cleaned is named on stderr. Runs still alive are left alone.
 void CleanStaleRuns();
 
 // Removes the run folder of this run (its mounts must be gone).
