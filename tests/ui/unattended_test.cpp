@@ -124,6 +124,11 @@ TEST(Unattended, HelpShowsTheSwitchesAndScansNothing) {
   HWND box = nullptr;
   ASSERT_TRUE(WaitUntil([&] { return (box = FindTopLevel(program.Id(), [](HWND w) { return IsWindowVisible(w); })) != nullptr; }, 10000));
   EXPECT_EQ("Sorvane Ver 1.0", Text(box));
+  // The message text (the box's static control) lists every switch.
+  std::string message = ControlText(box, 0xFFFF);
+  for (const char* item : {"/quiet", "/restart", "/log FILE", "/report FILE", "Exit codes"}) {
+    EXPECT_NE(std::string::npos, message.find(item)) << item << " not in: " << message;
+  }
   PostMessageA(box, WM_COMMAND, IDOK, 0);
   ASSERT_TRUE(program.Ended(10000));
   EXPECT_EQ(0u, program.ExitCode());
