@@ -411,6 +411,15 @@ std::string Hives::HiveOf(const std::string& keyPath) const {
   return "";
 }
 
+std::vector<std::string> Hives::Unreplayed() const {
+  std::vector<std::string> labels;
+  for (size_t i = 0; i < state_->hives.size(); ++i) {
+    const regf::ReplayResult& r = state_->hives[i].replay;
+    if (r.dirty && !r.complete) labels.push_back(state_->files[i].label);
+  }
+  return labels;
+}
+
 bool Hives::Changed(size_t hive) const {
   size_t changes = 0;
   std::string why;

@@ -60,6 +60,9 @@ class Hives {
 
   // True when the emulated registry differs from what a hive held.
   bool Changed(size_t hive) const;
+  // The labels of dirty hives whose logs could not be replayed whole: the
+  // scan saw them without their newest changes.
+  std::vector<std::string> Unreplayed() const;
   // Writes back every changed hive through its volume's root (no link
   // followed, never a file with other hard links): its original is first
   // kept in the open quarantine with its logs, the write is recorded there

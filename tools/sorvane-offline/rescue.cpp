@@ -395,6 +395,12 @@ bool FinishRescue(int exitCode, std::string* error, int* finalCode) {
         failures.push_back(*error);
       }
     }
+    // A hive read without its newest changes may hide what starts a
+    // sample: the scan cannot vouch for it, whether or not it changed.
+    for (const auto& label : hives.Unreplayed()) {
+      failures.push_back("the hive " + label + " is dirty and its logs could not be replayed: its newest changes were not scanned");
+      exitCode = 2;
+    }
     auto renames = emu::PendingRenames();
     if (!renames.empty() && Applied(layout.system.label)) {
       std::fprintf(stderr, "registry: %zu pending rename(s) written to %s for the next start of Windows\n",
