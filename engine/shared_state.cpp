@@ -28,6 +28,7 @@ char ProgramFilesPattern[PathBufferSize];
 char LogLine[LogLineSize];
 char StatusText[StatusTextSize];
 HWND MainWindow;
+int WindowlessScan;
 bool (*EntryScreenedOut)(const char* path);
 
 void ResetSharedState() {
@@ -45,6 +46,7 @@ void ResetSharedState() {
   std::memset(LogLine, 0, sizeof LogLine);
   std::memset(StatusText, 0, sizeof StatusText);
   MainWindow = nullptr;
+  WindowlessScan = 0;
   EntryScreenedOut = nullptr;
   ClearResultSinks();
 }

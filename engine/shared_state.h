@@ -79,6 +79,9 @@ extern char StatusText[StatusTextSize];
 
 // The main dialog's window, target of the two requests; 0 until SCAN.
 extern HWND MainWindow;
+// Set by the unattended run, which has no window: its results reach the
+// sinks alone, and the scan acts as it does under the window.
+extern int WindowlessScan;
 
 // Asked by a drive walk for each file it hands to the real scanner table:
 // true when the host has already read the file and found that no row could

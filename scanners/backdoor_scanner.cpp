@@ -72,7 +72,7 @@ int ScreenedBackdoorFile(const char*, const char* path) {
 
 int ScanBackdoorFile(const char* name, const char* path) {
   // Second call of the memory pass: the process is gone, act on its image.
-  if (MemoryAction && MainWindow) {
+  if (MemoryAction && (MainWindow || WindowlessScan)) {
     ActionMode = MemoryAction;
     EmitMemoryResult("W32/Murkel.Backdoor", "removed");
     Sleep(1000);

@@ -206,12 +206,15 @@ int Scan(Run& run) {
   Active = &run;
   atexit(KeepDecidedExitCode);
   AddResultSink(NoteResult);
-  // No window: MainWindow stays unset, so the scan sends no window requests.
+  // No window: MainWindow stays unset, so the scan sends no window requests;
+  // the memory scan still removes the image of a process it ended.
+  WindowlessScan = 1;
   ActionMode = ActionClean;
   ScanInProgress = 1;
   CancelRequested = 0;
   ScanRun();
   ScanInProgress = 0;
+  WindowlessScan = 0;
   int code = Finish(run);
   RemoveResultSink(NoteResult);
   Active = nullptr;

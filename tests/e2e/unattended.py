@@ -16,6 +16,11 @@ REPORT = winebox.TOOL_DIR + "\\report.json"
 RESTART = ("Question: The system has to be restarted to remove the virus completely from your system. "
            "Restart now?")
 RESTART_NEEDED = "Restart needed: the system has to be restarted to remove the virus completely"
+MEMORY_QUESTION = ("Question: W32/Murkel.Backdoor found in memory! registry entries created by the worm are "
+                   "removed. You must restart the computer and run this program to continue scanning. "
+                   "Restart the computer now?")
+ENDED_EARLY = ("The memory scan could not end an infected process; the scan ends here. "
+               "Restart the computer and scan again.")
 EXIT_LINES = {0: "Exit code: 0 (nothing found)", 1: "Exit code: 1 (found, everything cleaned)",
               2: "Exit code: 2 (found, something left)", 3: "Exit code: 3 (the scan could not be made)"}
 
@@ -147,6 +152,51 @@ def restarts(prefix, offset):
     return re.findall(r"CreateProcessInternalW app [^\n]*wineboot\.exe\" cmdline [^\n]*--kill", text)
 
 
+def quiet_memory_question(builds, prefix, check):
+    """On the NT 5 family (Windows XP) a running copy that refuses to end
+    makes the memory scan ask its question and end the program, after it
+    has ended and removed the copy it could end. /quiet answers as the
+    restart question: Cancel without /restart, OK (a restart asked for)
+    with it; either way exit 2, and the walk never runs."""
+    m = infection.Machine(prefix, builds)
+    tray = m.running_backdoor(r"C:\users\Public\tray\trayicon.exe", run_entries=1)
+    m.run_value("HKCU", "Tray", infection.reg_string(tray.path))
+    guarded = m.running_backdoor(r"C:\Program Files\Sync Agent\syncagent.exe", guard=True)
+    rest = m.backdoor(r"C:\Archive\old.exe", 15)
+    session.prepare(prefix, m, version="winxp")
+    m.start_processes()
+    # The lines the window shows when the question comes.
+    shown = [infection.RUN_ENTRY, infection.MEMORY, tray.path + infection.SEP + infection.MEMORY_ROW + " removed"]
+    prefix.env["WINEDEBUG"] += ",+process"
+    logged = prefix.log_size()
+    q = quiet(prefix, "/quiet")
+    check.equal(([], {1: 2}), (q.windows[1], q.exit), "windows and exit code without /restart")
+    log = prefix.text(DEFAULT_LOG)
+    check.lines(shown + [MEMORY_QUESTION, "Answer:   Cancel (no /restart)", ENDED_EARLY, RESTART_NEEDED,
+                         EXIT_LINES[2], ""], expect_header(check, log, "/quiet"), "log without /restart")
+    check.equal([], restarts(prefix, logged), "restarts asked for without /restart")
+    check.equal((False, True), (prefix.alive(m.pids[tray.path]), prefix.alive(m.pids[guarded.path])),
+                "the ended copy and the guarded one running")
+    check.equal((False, True, True), tuple(prefix.exists(s.path) for s in (tray, guarded, rest)),
+                "files of the ended copy, the guarded one and the one the walk would meet")
+
+    logged = prefix.log_size()
+    q = quiet(prefix, "/quiet", "/restart", "/report", REPORT)
+    prefix.env["WINEDEBUG"] = winebox.WINE_ENV["WINEDEBUG"]
+    check.equal(([], {1: 2}), (q.windows[1], q.exit), "windows and exit code with /restart")
+    check.equal(1, len(restarts(prefix, logged)), "restarts asked for with /restart")
+    log = prefix.text(DEFAULT_LOG)
+    check.lines([MEMORY_QUESTION, "Answer:   OK (/restart given)", ENDED_EARLY, RESTART_NEEDED,
+                 "Report:   " + REPORT, EXIT_LINES[2], ""],
+                expect_header(check, log, "/quiet /restart /report " + REPORT), "log with /restart")
+    with open(prefix.unix(REPORT), encoding="utf-8") as f:
+        report = json.load(f)
+    check.equal(([], "", [], 2), (report.get("results"), report.get("status"), report.get("pending_renames"),
+                                  report.get("exit_code")), "report results, status, renames, exit code")
+    check.equal((True, True), (prefix.exists(guarded.path), prefix.exists(rest.path)), "files left")
+    return "memory question: /quiet exit 2 (Cancel), /quiet /restart exit 2 (OK, one restart)"
+
+
 def quiet_refused(builds, prefix, check):
     """Exit 3 without a window: an unknown switch (named in the log), a log
     or report that cannot be written, and a second run while one scans."""
@@ -179,4 +229,5 @@ SCENARIOS = [
     ("quiet-cleaned", quiet_cleaned),
     ("quiet-left-and-restart", quiet_left_and_restart),
     ("quiet-refused", quiet_refused),
+    ("quiet-memory-question", quiet_memory_question),
 ]

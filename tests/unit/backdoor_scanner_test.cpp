@@ -415,6 +415,14 @@ TEST_F(BackdoorScannerTest, MemoryActionDeletesWithoutOpening) {
   WriteFile("C:\\clean.txt", "text");
   EXPECT_EQ(ScanBackdoorFile(kRow, "C:\\clean.txt"), 0);
   EXPECT_EQ(emu::CallCount("_open"), 1);
+
+  // The unattended run has no window and takes it all the same.
+  WindowlessScan = 1;
+  Put("C:\\run\\t.exe", forge::BackdoorSample(5));
+  EXPECT_EQ(ScanBackdoorFile(kRow, "C:\\run\\t.exe"), 0);
+  EXPECT_EQ(emu::CallCount("_open"), 1);
+  EXPECT_FALSE(Exists("C:\\run\\t.exe"));
+  EXPECT_EQ(FilesRemoved, 2);
 }
 
 TEST_F(BackdoorScannerTest, ArchiveWormsAreRemovedButLeaveTheFileToLaterRows) {
