@@ -32,7 +32,7 @@
 #include "platform/emu/fs.h"
 #include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
-#include "platform/emu/read_ahead.h"
+#include "platform/host/read_ahead.h"
 #include "platform/host/host_open.h"
 
 using namespace emu;

@@ -21,7 +21,7 @@
 #include "platform/emu/fs.h"
 #include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
-#include "platform/emu/read_ahead.h"
+#include "platform/host/read_ahead.h"
 
 namespace emu {
 namespace {

@@ -25,7 +25,7 @@
 
 #include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
-#include "platform/emu/read_ahead.h"
+#include "platform/host/read_ahead.h"
 #include "platform/host/host_files.h"
 
 namespace emu {

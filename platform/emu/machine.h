@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/emu/file_screen.h"
+#include "platform/host/file_screen.h"
 #include "platform/system.h"
 
 namespace emu {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/emu/fs.h"
-#include "platform/emu/read_ahead.h"
+#include "platform/host/read_ahead.h"
 #include "tests/support/machine_fixture.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/emu/file_screen.h"
+#include "platform/host/file_screen.h"
 
 namespace emu {
 

@@ -6,7 +6,7 @@
 // published by its state. With a screen set, the pool reads the ends of
 // every regular file it opens (over a warm tree too) and screens them
 // there, so the walk never reads a file that no row could act on.
-#include "platform/emu/read_ahead.h"
+#include "platform/host/read_ahead.h"
 
 #include <dirent.h>
 #include <fcntl.h>
