@@ -32,8 +32,8 @@
 #include "platform/emu/fs.h"
 #include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
-#include "platform/emu/read_ahead.h"
 #include "platform/host/host_open.h"
+#include "platform/host/read_ahead.h"
 
 using namespace emu;
 
@@ -100,7 +100,7 @@ struct Parked {
 void DropParked() {
   // A file the emulation has not changed since: the read-ahead may close it.
   if (parked.fd >= 0 && parked.generation == HostGeneration()) {
-    ReadAheadClose(parked.fd);
+    ::host::ReadAheadClose(parked.fd);
   } else if (parked.fd >= 0) {
     close(parked.fd);
   }
@@ -367,7 +367,7 @@ int _open(const char* path, int flags, ...) {
   // or the one the read-ahead opened for it. Either way its status is
   // taken again below: the file may have been rewritten on the host since.
   int fd = plainRead ? TakeParked(host) : -1;
-  if (fd < 0 && plainRead) fd = ReadAheadTake(e.dir->host, e.name, HostGeneration());
+  if (fd < 0 && plainRead) fd = ::host::ReadAheadTake(e.dir->host, e.name, HostGeneration());
   if (fd < 0) fd = ::host::OpenEntry(e.dir->fd, e.name, hostFlags);
   if (fd < 0) {
     if (!writes && (errno == EACCES || errno == EPERM)) Note(FileNote::NotScanned, path, "unreadable");
@@ -545,7 +545,7 @@ bool ScreenedOut(const char* path) {
   DWORD error;
   const HostEntry* e = ResolveKept(path, &scratch, &error);
   if (!e || !e->exists || e->isRoot || !::host::MayOpen(e->st, false)) return false;
-  return ReadAheadScreenedOut(e->dir->host, e->name, HostGeneration());
+  return ::host::ReadAheadScreenedOut(e->dir->host, e->name, HostGeneration());
 }
 
 int64_t BytesRead() { return bytesRead; }

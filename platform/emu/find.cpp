@@ -21,7 +21,7 @@
 #include "platform/emu/fs.h"
 #include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
-#include "platform/emu/read_ahead.h"
+#include "platform/host/read_ahead.h"
 
 namespace emu {
 namespace {
@@ -186,7 +186,7 @@ bool Examinable(const Search& s, const std::string& name, const struct stat& st)
 bool NextEntry(Search& s, WIN32_FIND_DATAA* data) {
   while (s.next < s.names.size()) {
     const size_t index = s.next++;
-    ReadAheadReached(s.readAhead, index);
+    ::host::ReadAheadReached(s.readAhead, index);
     const std::string& name = s.names[index];
     bool dots = name == "." || name == "..";
     static std::string host;  // its room kept from entry to entry
@@ -196,7 +196,7 @@ bool NextEntry(Search& s, WIN32_FIND_DATAA* data) {
     if (s.fromListing && !dots) {
       st = s.statuses[index];
     } else {
-      if (!ReadAheadStatus(s.readAhead, index, HostGeneration(), &st) &&
+      if (!::host::ReadAheadStatus(s.readAhead, index, HostGeneration(), &st) &&
           fstatat(s.dir->fd, dots ? "." : name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         continue;  // gone
       }
@@ -315,7 +315,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     closedir(d);
     std::sort(s.names.begin(), s.names.end(), NtfsOrder);
     AddDots(s, mask, isRoot);
-    s.readAhead = ReadAheadListing(s.dir->fd, s.hostDir, s.names, s.generation);
+    s.readAhead = ::host::ReadAheadListing(s.dir->fd, s.hostDir, s.names, s.generation);
   } else {
     std::string shown = isRoot ? dir : dir.substr(0, dir.size() - 1);
     Note(FileNote::NotScanned, shown, std::string("unreadable folder: ") + std::strerror(errno));

@@ -25,8 +25,8 @@
 
 #include "platform/emu/host_changes.h"
 #include "platform/emu/machine.h"
-#include "platform/emu/read_ahead.h"
 #include "platform/host/host_files.h"
+#include "platform/host/read_ahead.h"
 
 namespace emu {
 
@@ -93,6 +93,8 @@ void ResetFileSystem() {
   ForgetEntry();
 }
 ResetHook fsHook(ResetFileSystem);
+// The host's read-ahead holds descriptors and a listing of the old drives.
+ResetHook readAheadHook(::host::ResetReadAhead);
 
 int DriveIndex(const char* path) { return std::toupper(static_cast<unsigned char>(path[0])) - 'A'; }
 
@@ -519,12 +521,12 @@ DWORD ErrorFromErrno(int error) {
 // no file the emulation deletes, renames or writes is held open by them;
 // before a deletion or rename the kept descriptor of the last file too.
 void HostFilesChanged() {
-  ReadAheadCloseWaiting();
+  ::host::ReadAheadCloseWaiting();
   ++hostGeneration;
 }
 void HostNamesChanged() {
   CloseParkedDescriptor();
-  ReadAheadCloseWaiting();
+  ::host::ReadAheadCloseWaiting();
   ++hostGeneration;
   ForgetDirectories();
 }

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/emu/file_screen.h"
 #include "platform/system.h"
 
 namespace emu {
@@ -105,16 +104,11 @@ void SetAttributes(const std::string& windowsPath, DWORD attributes);
 // Total bytes returned by _read since the reset.
 int64_t BytesRead();
 
-// Turns the read-ahead of directory listings on or off (platform/emu/
-// read_ahead.h); without a call, SORVANE_READ_AHEAD=0 turns it off.
-void SetReadAhead(bool on);
-
-// Screens each regular file the read-ahead reads with `screen`, on at most
-// `workers` threads at a time (null: no screening, the default).
-void SetFileScreen(FileScreen screen, int workers);
 // True when `path`, the file the walk is at, was screened out: read by the
-// read-ahead, found to be no row's, and nothing changed on the host since
-// its directory was listed. For EntryScreenedOut (engine/shared_state.h).
+// host's read-ahead (platform/host/read_ahead.h, where its switch and its
+// screen are set), found to be no row's, and nothing changed on the host
+// since its directory was listed. For EntryScreenedOut
+// (engine/shared_state.h).
 bool ScreenedOut(const char* path);
 
 // ---- Windows and messages -------------------------------------------------------

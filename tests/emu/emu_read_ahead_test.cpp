@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/emu/fs.h"
-#include "platform/emu/read_ahead.h"
+#include "platform/host/read_ahead.h"
 #include "tests/support/machine_fixture.h"
 
 namespace {
@@ -24,7 +24,7 @@ class EmuReadAheadTest : public MachineTest {
   uint64_t List(const std::vector<std::string>& names, const std::string& dir = "d") {
     int fd = open((Root() + "/" + dir).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     EXPECT_GE(fd, 0);
-    uint64_t id = emu::ReadAheadListing(fd, Root() + "/" + dir, names, emu::HostGeneration());
+    uint64_t id = host::ReadAheadListing(fd, Root() + "/" + dir, names, emu::HostGeneration());
     close(fd);
     return id;
   }
@@ -40,13 +40,13 @@ class EmuReadAheadTest : public MachineTest {
     struct stat st;
     for (size_t i = 0; i < cached.size(); ++i) {
       ASSERT_TRUE(Ready(id, i, &st));
-      emu::ReadAheadReached(id, i);
+      host::ReadAheadReached(id, i);
     }
   }
   // Waits (up to 5 s) for the status the pool took of entry `index`.
   static bool Ready(uint64_t id, size_t index, struct stat* st) {
     for (int i = 0; i < 5000; ++i) {
-      if (emu::ReadAheadStatus(id, index, emu::HostGeneration(), st)) return true;
+      if (host::ReadAheadStatus(id, index, emu::HostGeneration(), st)) return true;
       usleep(1000);
     }
     return false;
@@ -86,17 +86,17 @@ void EmuReadAheadTest::HandOverCases(const std::string& dir) {
   ASSERT_NE(id, 0u);
   for (size_t i = 0; i < names.size(); ++i) {
     SCOPED_TRACE(cases[i].name);
-    emu::ReadAheadReached(id, i);
+    host::ReadAheadReached(id, i);
     struct stat st;
     ASSERT_TRUE(Ready(id, i, &st));
     EXPECT_EQ(st.st_mode & S_IFMT, cases[i].type);
-    int fd = emu::ReadAheadTake(d, cases[i].name, emu::HostGeneration());
+    int fd = host::ReadAheadTake(d, cases[i].name, emu::HostGeneration());
     EXPECT_EQ(fd >= 0, cases[i].descriptor);
     if (fd < 0) continue;
     struct stat opened;
     ASSERT_EQ(fstat(fd, &opened), 0);
     EXPECT_EQ(opened.st_ino, st.st_ino);
-    EXPECT_LT(emu::ReadAheadTake(d, cases[i].name, emu::HostGeneration()), 0);  // handed over once
+    EXPECT_LT(host::ReadAheadTake(d, cases[i].name, emu::HostGeneration()), 0);  // handed over once
     close(fd);
   }
 }
@@ -107,15 +107,15 @@ TEST_F(EmuReadAheadTest, NothingIsHandedOverOnceTheEmulationChangedAFile) {
   const uint64_t id = List({"a.exe", "b.exe"});
   struct stat st;
   ASSERT_TRUE(Ready(id, 1, &st));
-  emu::ReadAheadReached(id, 1);
+  host::ReadAheadReached(id, 1);
   // Only the entry the walk is at.
-  EXPECT_LT(emu::ReadAheadTake(Root() + "/d", "a.exe", emu::HostGeneration()), 0);
+  EXPECT_LT(host::ReadAheadTake(Root() + "/d", "a.exe", emu::HostGeneration()), 0);
   emu::HostFilesChanged();
-  EXPECT_FALSE(emu::ReadAheadStatus(id, 1, emu::HostGeneration(), &st));
-  EXPECT_LT(emu::ReadAheadTake(Root() + "/d", "b.exe", emu::HostGeneration()), 0);
+  EXPECT_FALSE(host::ReadAheadStatus(id, 1, emu::HostGeneration(), &st));
+  EXPECT_LT(host::ReadAheadTake(Root() + "/d", "b.exe", emu::HostGeneration()), 0);
   // Nor from a listing no longer current.
   List({"a.exe", "b.exe"});
-  EXPECT_FALSE(emu::ReadAheadStatus(id, 1, emu::HostGeneration(), &st));
+  EXPECT_FALSE(host::ReadAheadStatus(id, 1, emu::HostGeneration(), &st));
 }
 
 // Over a warm tree the descriptors the walk is done with wait for the
@@ -124,7 +124,7 @@ TEST_F(EmuReadAheadTest, WaitingDescriptorsAreClosedBeforeAnyChange) {
   WarmUp();
   const int fd = open((Root() + "/d/c0.txt").c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
-  emu::ReadAheadClose(fd);
+  host::ReadAheadClose(fd);
   emu::HostNamesChanged();
   EXPECT_EQ(fcntl(fd, F_GETFD), -1);
 }

@@ -9,11 +9,12 @@
 #include "engine/scanner_table.h"
 #include "engine/shared_state.h"
 #include "platform/emu/machine.h"
+#include "platform/host/read_ahead.h"
 #include "scanners/row_screen.h"
 
 namespace {
 
-bool ScreenFile(const emu::ScreenBytes& bytes) {
+bool ScreenFile(const host::ScreenBytes& bytes) {
   FileEnds ends;
   ends.head = bytes.head;
   ends.headLength = bytes.headLength;
@@ -43,6 +44,6 @@ int DefaultJobs() {
 
 void StartFileScreens(int jobs) {
   if (jobs <= 1) return;
-  emu::SetFileScreen(ScreenFile, jobs);
+  host::SetReadAheadScreen(ScreenFile, jobs);
   EntryScreenedOut = emu::ScreenedOut;
 }

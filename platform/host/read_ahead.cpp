@@ -6,7 +6,7 @@
 // published by its state. With a screen set, the pool reads the ends of
 // every regular file it opens (over a warm tree too) and screens them
 // there, so the walk never reads a file that no row could act on.
-#include "platform/emu/read_ahead.h"
+#include "platform/host/read_ahead.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -26,9 +26,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/emu/machine.h"
-
-namespace emu {
+namespace host {
 namespace {
 
 // 16 threads keep a disk about as busy as it gets on this kind of machine
@@ -429,19 +427,6 @@ void StartThreads(Pool& p) {
   p.started = true;
 }
 
-void ResetReadAhead() {
-  std::shared_ptr<Job> old;
-  std::lock_guard<std::mutex> hold(pool->lock);
-  old.swap(pool->job);
-  for (size_t i = 0; i < pool->closingCount; ++i) close(pool->closing[i]);
-  pool->closingCount = 0;
-  pool->cachedInARow = 0;
-  pool->warm = false;
-  pool->screen = nullptr;
-  pool->workers = 1;
-}
-ResetHook readAheadHook(ResetReadAhead);
-
 // The ready slot of entry `index` of the current listing, when the host
 // generation is still the listing's.
 Slot* ReadySlot(uint64_t id, size_t index, uint64_t generation) {
@@ -467,6 +452,17 @@ void Wake(int count) {
 
 }  // namespace
 
+void ResetReadAhead() {
+  std::shared_ptr<Job> old;
+  std::lock_guard<std::mutex> hold(pool->lock);
+  old.swap(pool->job);
+  for (size_t i = 0; i < pool->closingCount; ++i) close(pool->closing[i]);
+  pool->closingCount = 0;
+  pool->cachedInARow = 0;
+  pool->warm = false;
+  pool->screen = nullptr;
+  pool->workers = 1;
+}
 bool ReadAheadOn() {
   if (onSetting < 0) {
     const char* value = std::getenv("SORVANE_READ_AHEAD");
@@ -479,8 +475,6 @@ void SetReadAhead(bool on) {
   onSetting = on ? 1 : 0;
   if (!on) ResetReadAhead();
 }
-
-void SetFileScreen(FileScreen screen, int workers) { SetReadAheadScreen(screen, workers); }
 
 uint64_t ReadAheadListing(int dirFd, const std::string& hostDir, const std::vector<std::string>& names,
                           uint64_t generation) {
@@ -599,4 +593,4 @@ int ReadAheadTake(const std::string& hostDir, const std::string& name, uint64_t 
   return fd;
 }
 
-}  // namespace emu
+}  // namespace host

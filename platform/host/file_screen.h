@@ -1,12 +1,12 @@
 // The screen the read-ahead runs over each regular file it reads: what a
-// reader took of the file, and the host's function that says whether any
+// reader took of the file, and the caller's function that says whether any
 // scanner row could act on it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace emu {
+namespace host {
 
 // Bytes [0, headLength) of the file in `head` and [length - tailLength,
 // length) in `tail`; a file of at most two ends' length whole in `head`
@@ -25,4 +25,4 @@ struct ScreenBytes {
 // threads and must touch nothing but what it is given.
 using FileScreen = bool (*)(const ScreenBytes& bytes);
 
-}  // namespace emu
+}  // namespace host

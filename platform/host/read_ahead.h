@@ -1,16 +1,16 @@
-// Read-ahead of the emulated file system. When the walk lists a directory,
-// a small pool of host threads reads what the scan will ask of its entries
-// next, a bounded number of entries ahead of the walk: a file's status, its
-// first block and its last two; a subdirectory's listing, the statuses of
-// its entries and the ends of its first files. The walk's own reads then
-// find these in the host's page cache, and the status and the open
-// descriptor of each file are handed to the search and to the first open
-// of that entry, so the walk does not look them up again. The
+// Read-ahead of a host directory tree being walked. When the walk lists a
+// directory, a small pool of host threads reads what the scan will ask of
+// its entries next, a bounded number of entries ahead of the walk: a
+// file's status, its first block and its last two; a subdirectory's
+// listing, the statuses of its entries and the ends of its first files.
+// The walk's own reads then find these in the page cache, and the status
+// and the open descriptor of each file are handed to the search and to the
+// first open of that entry, so the walk does not look them up again. The
 // pool only reads: every entry is taken relative to the descriptor of the
 // directory listed, no link is followed, only regular files are opened,
-// and what it took is used only while the scan has changed nothing since
-// the listing, so what the scan sees and prints is the same with or
-// without it.
+// and what it took is used only while the caller's generation of the host
+// tree is still the listing's (the caller moves it on every change it
+// makes), so what the scan sees and prints is the same with or without it.
 #pragma once
 
 #include <sys/stat.h>
@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/emu/file_screen.h"
+#include "platform/host/file_screen.h"
 
-namespace emu {
+namespace host {
 
 // Starts reading ahead the entries `names` (in the walk's order; "." and
 // ".." are passed over) of the host directory `hostDir`, open as `dirFd`
@@ -65,7 +65,16 @@ void SetReadAheadScreen(FileScreen screen, int workers);
 bool ReadAheadScreenedOut(const std::string& hostDir, const std::string& name, uint64_t generation);
 
 // Whether listings are read ahead: on unless SORVANE_READ_AHEAD=0 is in
-// the environment or the control API turned it off.
+// the environment or SetReadAhead turned it off.
 bool ReadAheadOn();
 
-}  // namespace emu
+// Turns the read-ahead on or off, overriding the environment; off also
+// drops what the pool holds, as a reset does.
+void SetReadAhead(bool on);
+
+// Drops the current listing and the descriptors waiting to be closed, and
+// turns screening off (the threads stay). The emulation calls it with
+// every fresh machine.
+void ResetReadAhead();
+
+}  // namespace host
