@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "tools/sorvane-offline/image.h"
+#include "tools/sorvane-offline/option_argument.h"
 
 const char* const ImageUsage =
     "\nRescue of a whole-disk image (raw, qcow2, vmdk, vhdx, vdi, vpc):\n"
@@ -18,24 +19,15 @@ const char* const ImageUsage =
     "quarantine came from.\n";
 
 int ParseImageArgument(int argc, char** argv, int* i, ImageOptions* options, std::string* error) {
-  std::string arg = argv[*i];
-  std::string name = arg, value;
-  size_t eq = arg.find('=');
-  bool inlineValue = arg.rfind("--", 0) == 0 && eq != std::string::npos;
-  if (inlineValue) name = arg.substr(0, eq);
-  if (name == "--allow-backing" && !inlineValue) {
+  OptionArgument option = SplitArgument(argv[*i]);
+  const std::string& name = option.name;
+  if (name == "--allow-backing" && !option.inlineValue) {
     options->allowBacking = true;
     return 1;
   }
   if (name != "--image" && name != "--format" && name != "--partition") return -1;
-  if (inlineValue) {
-    value = arg.substr(eq + 1);
-  } else if (*i + 1 < argc) {
-    value = argv[++*i];
-  } else {
-    *error = "missing value after " + name;
-    return 0;
-  }
+  if (!TakeValue(argc, argv, i, &option, error)) return 0;
+  const std::string& value = option.value;
   if (name == "--image") {
     options->path = value;
   } else if (name == "--format") {

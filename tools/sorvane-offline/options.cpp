@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/system.h"
+#include "tools/sorvane-offline/option_argument.h"
 
 const char* const OfflineUsage =
     "usage: sorvane-offline --version | --yara-rules FILE\n"
@@ -108,23 +109,11 @@ bool ParseOptions(int argc, char** argv, OfflineOptions* options, std::string* e
     int rescue = ParseRescueArgument(argc, argv, &i, &options->rescue, error);
     if (rescue == 0) return false;
     if (rescue == 1) continue;
-    std::string arg = argv[i];
-    std::string value;
-    size_t eq = arg.find('=');
-    bool inlineValue = arg.rfind("--", 0) == 0 && eq != std::string::npos;
-    std::string name = inlineValue ? arg.substr(0, eq) : arg;
-    auto takeValue = [&]() -> bool {
-      if (inlineValue) {
-        value = arg.substr(eq + 1);
-        return true;
-      }
-      if (i + 1 >= argc) {
-        *error = "missing value after " + name;
-        return false;
-      }
-      value = argv[++i];
-      return true;
-    };
+    const std::string arg = argv[i];
+    OptionArgument option = SplitArgument(argv[i]);
+    const std::string& name = option.name;
+    const std::string& value = option.value;
+    auto takeValue = [&]() { return TakeValue(argc, argv, &i, &option, error); };
     if (name == "--drive") {
       if (!takeValue()) return false;
       DriveOption drive;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/shared_state.h"
+#include "tools/sorvane-offline/option_argument.h"
 #include "tools/sorvane-offline/rescue.h"
 
 const char* const RescueUsage =
@@ -37,16 +38,13 @@ const char* const RescueUsage =
     "volume); a hive write that a stopped run left unfinished is undone.\n";
 
 int ParseRescueArgument(int argc, char** argv, int* i, RescueOptions* options, std::string* error) {
-  std::string arg = argv[*i];
-  std::string name = arg, value;
-  size_t eq = arg.find('=');
-  bool inlineValue = arg.rfind("--", 0) == 0 && eq != std::string::npos;
-  if (inlineValue) name = arg.substr(0, eq);
-  if (name == "--force" && !inlineValue) {
+  OptionArgument option = SplitArgument(argv[*i]);
+  const std::string& name = option.name;
+  if (name == "--force" && !option.inlineValue) {
     options->force = true;
     return 1;
   }
-  if (name == "--cross-fs" && !inlineValue) {
+  if (name == "--cross-fs" && !option.inlineValue) {
     options->crossFs = true;
     return 1;
   }
@@ -54,14 +52,8 @@ int ParseRescueArgument(int argc, char** argv, int* i, RescueOptions* options, s
       name != "--restore") {
     return -1;
   }
-  if (inlineValue) {
-    value = arg.substr(eq + 1);
-  } else if (*i + 1 < argc) {
-    value = argv[++*i];
-  } else {
-    *error = "missing value after " + name;
-    return 0;
-  }
+  if (!TakeValue(argc, argv, i, &option, error)) return 0;
+  const std::string& value = option.value;
   if (name == "--volume") {
     struct stat st;
     if (stat(value.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
